@@ -179,9 +179,13 @@ class Window {
 
   protected:
     template <typename T>
-    T& Get(std::string_view name) const;  // the control of that name and kind
+    T& Get(std::string_view name) const {  // the control of that name and kind
+        return dynamic_cast<T&>(ControlNamed(name));
+    }
 
   private:
+    Control& ControlNamed(std::string_view name) const;  // raises when there is none
+
     const WindowDescription& description_;
     std::vector<std::unique_ptr<Control>> controls_;
     std::unique_ptr<WindowView> view_;
