@@ -29,28 +29,19 @@ char32_t DecodeOne(std::string_view text, std::size_t& at) {
         return lead;
     }
     int continuations;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    char32_t value;
     if (lead >= 0xC2 && lead <= 0xDF) {
         continuations = 1;
-        value = lead & 0x1F;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         continuations = 2;
-        value = lead & 0x0F;
-        if (lead == 0xE0)
-            low = 0xA0;
-        if (lead == 0xED)
-            high = 0x9F;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         continuations = 3;
-        value = lead & 0x07;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;
     } else {
         return kReplacement;
     }
+    char32_t value = lead & (0x7F >> (continuations + 1));
+    // Bounds of the second byte.
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
     for (int i = 0; i < continuations; ++i) {
         if (at >= text.size() || byte(at) < low || byte(at) > high) {
             return kReplacement;  // the offending byte starts the next character
