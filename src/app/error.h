@@ -40,6 +40,9 @@ inline constexpr std::int32_t kPathFileAccessError = 75;
 
 [[noreturn]] void Raise(std::int32_t number, std::string source, std::string description);
 
+// Raises one of the runtime errors above with the runtime's own description of it.
+[[noreturn]] void RaiseRuntimeError(std::int32_t number);
+
 // The text of the report for an error nobody trapped: its number, in signed decimal and,
 // where it is an HRESULT-style code, in hex as well, then its description.
 std::string FormatErrorReport(const Error& error);
