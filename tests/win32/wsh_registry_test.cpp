@@ -104,9 +104,13 @@ TEST_F(WshRegistryShellTest, AFailedWriteRaisesAndWritesNothing) {
               0);
 }
 
-TEST_F(WshRegistryShellTest, TextThatIsNotUtf8IsRefusedBeforeTheRegistry) {
+TEST_F(WshRegistryShellTest, TextTheRegistryWouldMisreadIsRefusedBeforeIt) {
+    const auto invalid_argument = ErrorNumber(static_cast<std::uint32_t>(E_INVALIDARG));
     EXPECT_EQ(ErrorNumberOf([&] { shell_->RegWrite(kRoot + "Bad\xFF", 1, "REG_DWORD"); }),
-              ErrorNumber(static_cast<std::uint32_t>(E_INVALIDARG)));
+              invalid_argument);
+    EXPECT_EQ(
+        ErrorNumberOf([&] { shell_->RegWrite(kRoot + "Cut", std::string("AB\0CD", 5), "REG_SZ"); }),
+        invalid_argument);
     EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey), ERROR_FILE_NOT_FOUND);
 }
 
