@@ -6,7 +6,6 @@
 
 #include "app/application.h"
 #include "app/error.h"
-#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_toolkit.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -17,8 +16,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         // The windows could not be set up at all: the report still reaches the user.
         const std::string report = varnholt::FormatErrorReport(error);
         std::fprintf(stderr, "%s\n", report.c_str());
-        MessageBoxW(nullptr, varnholt::platform::Widen(report).value_or(L"").c_str(), L"Varnholt",
-                    MB_OK | MB_ICONERROR);
+        varnholt::platform::win32::ShowErrorMessage(report);
         return 1;
     }
 }

@@ -661,9 +661,13 @@ HWND Win32Toolkit::ControlHandle(const ui::Control& control) {
     return view == nullptr ? nullptr : view->ControlHandle(control);
 }
 
-void Win32Toolkit::ShowErrorReport(const std::string& text) {
+void ShowErrorMessage(const std::string& text) {
     MessageBoxW(nullptr, WideText(text).c_str(), kErrorReportTitle,
                 MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+}
+
+void Win32Toolkit::ShowErrorReport(const std::string& text) {
+    ShowErrorMessage(text);
 }
 
 }  // namespace varnholt::platform::win32

@@ -18,6 +18,9 @@ namespace varnholt::platform::win32 {
 
 class Win32WindowView;
 
+// The message box of an error nobody trapped; returns when the user has read it.
+void ShowErrorMessage(const std::string& text);
+
 class Win32Toolkit final : public ui::Toolkit {
   public:
     // Registers the window class; the icon and the pictures come from the module's resources.
@@ -45,6 +48,9 @@ class Win32Toolkit final : public ui::Toolkit {
 
   private:
     friend class Win32WindowView;
+
+// The message box of an error nobody trapped; returns when the user has read it.
+void ShowErrorMessage(const std::string& text);
 
     // Runs the message loop until `done`; false when the process was asked to quit.
     bool PumpMessagesUntil(const std::function<bool()>& done);
