@@ -49,9 +49,6 @@ class Win32Toolkit final : public ui::Toolkit {
   private:
     friend class Win32WindowView;
 
-// The message box of an error nobody trapped; returns when the user has read it.
-void ShowErrorMessage(const std::string& text);
-
     // Runs the message loop until `done`; false when the process was asked to quit.
     bool PumpMessagesUntil(const std::function<bool()>& done);
 
