@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "app/error.h"
-#include "auth/md5_hash.h"
 #include "auth/password.h"
 #include "policy/registry_shell.h"
 #include "ui/form1.h"
@@ -59,7 +58,7 @@ Error AsError(const std::exception_ptr& failure) {
 void ReleaseSharedObjects() noexcept {
     SharedHasher().Reset();  // runs the hasher's Class_Terminate
     SharedShell().Reset();
-    ClearPasswordHash();
+    PasswordHash().clear();
 }
 
 }  // namespace

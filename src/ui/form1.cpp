@@ -1,30 +1,26 @@
 #include "ui/form1.h"
 
-#include <string>
-
-#include "policy/usb_policy.h"
-
 namespace varnholt::ui {
 namespace {
 
-// Each mode: the text the policy reads back and applies, its option, and its picture.
+// Each mode: its option and its picture.
 struct ModeRow {
-    std::string_view mode;
     std::string_view option;
     std::string_view bitmap_name;
 };
 
-constexpr ModeRow kDisable{"disable", "Optiond", "DISABLE"};
-constexpr ModeRow kReadOnly{"readonly", "Optionr", "READONLY"};
-constexpr ModeRow kReadWrite{"readwrite", "Optionrw", "RW"};
+constexpr ModeRow kDisable{"Optiond", "DISABLE"};
+constexpr ModeRow kReadOnly{"Optionr", "READONLY"};
+constexpr ModeRow kReadWrite{"Optionrw", "RW"};
 
-// Exact comparison: any other text, another letter case included, stands for read/write.
-const ModeRow& RowForState(std::string_view state) {
-    if (state == kDisable.mode) {
-        return kDisable;
-    }
-    if (state == kReadOnly.mode) {
-        return kReadOnly;
+const ModeRow& RowFor(UsbMode mode) {
+    switch (mode) {
+        case UsbMode::kDisable:
+            return kDisable;
+        case UsbMode::kReadOnly:
+            return kReadOnly;
+        case UsbMode::kReadWrite:
+            break;
     }
     return kReadWrite;
 }
@@ -44,7 +40,7 @@ Form1::Form1(WindowFlow& flow)
 }
 
 void Form1::Form_Load() {
-    const ModeRow& row = RowForState(GetUsbState());
+    const ModeRow& row = RowFor(GetUsbState());
     // No option is selected yet, so this runs the option's click: the mode read is applied again.
     Get<OptionButton>(row.option).SetValue(true);
     ShowPicture(row.bitmap_name);
@@ -53,15 +49,15 @@ void Form1::Form_Load() {
 }
 
 void Form1::Optiond_Click() {
-    ApplyMode(kDisable.mode, kDisable.bitmap_name);
+    ApplyMode(UsbMode::kDisable);
 }
 
 void Form1::Optionr_Click() {
-    ApplyMode(kReadOnly.mode, kReadOnly.bitmap_name);
+    ApplyMode(UsbMode::kReadOnly);
 }
 
 void Form1::Optionrw_Click() {
-    ApplyMode(kReadWrite.mode, kReadWrite.bitmap_name);
+    ApplyMode(UsbMode::kReadWrite);
 }
 
 void Form1::Check1_Click() {
@@ -73,9 +69,9 @@ void Form1::Command1_Click() {
 }
 
 // The picture changes only once the mode has been applied in full.
-void Form1::ApplyMode(std::string_view mode, std::string_view bitmap_name) {
+void Form1::ApplyMode(UsbMode mode) {
     ApplyUsbMode(mode);
-    ShowPicture(bitmap_name);
+    ShowPicture(RowFor(mode).bitmap_name);
 }
 
 void Form1::ShowPicture(std::string_view bitmap_name) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <string_view>
 
+#include "policy/usb_policy.h"
 #include "ui/controls.h"
 #include "ui/window_flow.h"
 
@@ -44,7 +45,7 @@ class Form1 final : public Window {
     void Command1_Click();
 
   private:
-    void ApplyMode(std::string_view mode, std::string_view bitmap_name);
+    void ApplyMode(UsbMode mode);
     void ShowPicture(std::string_view bitmap_name);
 
     WindowFlow& flow_;

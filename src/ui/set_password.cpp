@@ -31,7 +31,7 @@ void SetPassword::Command1_Click() {
     std::string digest = PasswordDigest(text3_.text());
     SavePasswordHash(digest);
     // The password now in force is the one just set, also for a second change in this run.
-    SetPasswordHash(std::move(digest));
+    PasswordHash() = std::move(digest);
     flow_.Unload(WindowId::kSetPassword);
 }
 

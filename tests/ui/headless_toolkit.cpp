@@ -28,7 +28,7 @@ std::string StateOf(const Control& control) {
 
 class HeadlessToolkit::View final : public WindowView {
   public:
-    View(HeadlessToolkit& toolkit, const Window& window) : toolkit_(toolkit), window_(window) {
+    View(HeadlessToolkit& toolkit, Window& window) : toolkit_(toolkit), window_(window) {
         toolkit_.visible_.push_back(&window_);
     }
     ~View() override {
@@ -41,7 +41,7 @@ class HeadlessToolkit::View final : public WindowView {
 
   private:
     HeadlessToolkit& toolkit_;
-    const Window& window_;
+    Window& window_;
 };
 
 std::unique_ptr<WindowView> HeadlessToolkit::CreateView(Window& window, InputSink& input) {
@@ -81,6 +81,13 @@ Picture HeadlessToolkit::LoadPicture(std::string_view bitmap_name) {
 
 bool HeadlessToolkit::Visible(const Window& window) const {
     return std::find(visible_.begin(), visible_.end(), &window) != visible_.end();
+}
+
+Window* HeadlessToolkit::VisibleWindow(std::string_view name) const {
+    auto found = std::find_if(visible_.begin(), visible_.end(), [name](const Window* window) {
+        return window->description().name == name;
+    });
+    return found == visible_.end() ? nullptr : *found;
 }
 
 bool HeadlessToolkit::Accepts(const Window& window) const {
@@ -126,6 +133,15 @@ bool HeadlessToolkit::Type(Window& window, std::string_view name, std::string_vi
         }
     }
     return true;
+}
+
+bool HeadlessToolkit::Erase(Window& window, std::string_view name) {
+    constexpr int kDeleteKey = 0x2E;
+    auto* box = dynamic_cast<TextBox*>(window.FindControl(name));
+    return box != nullptr && Deliver(window, [box] {
+               box->KeyDown({kDeleteKey, 0});
+               box->TextEdited("");
+           });
 }
 
 bool HeadlessToolkit::PressKey(Window& window, std::string_view name, KeyEvent key) {

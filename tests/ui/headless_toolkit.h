@@ -29,10 +29,12 @@ class HeadlessToolkit final : public Toolkit {
     // window is modal).
     bool Click(Window& window, std::string_view control);  // button, option or check box
     bool Type(Window& window, std::string_view text_box, std::string_view text);
+    bool Erase(Window& window, std::string_view text_box);  // selects all, then Delete
     bool PressKey(Window& window, std::string_view text_box, KeyEvent key);
     bool Close(Window& window);
 
     bool Visible(const Window& window) const;
+    Window* VisibleWindow(std::string_view name) const;  // null when none of that name shows
 
     // What happened, in order: "show Form1", "Form1.Image1=RW", "modal SetPassword",
     // "end modal SetPassword", "hide Login".
@@ -52,7 +54,7 @@ class HeadlessToolkit final : public Toolkit {
     bool Deliver(Window& window, Input input);
 
     InputSink* sink_ = nullptr;
-    std::vector<const Window*> visible_;
+    std::vector<Window*> visible_;
     std::vector<const Window*> modal_;
 };
 
