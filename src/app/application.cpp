@@ -54,10 +54,11 @@ Error AsError(const std::exception_ptr& failure) {
     }
 }
 
-// Ends the run of the process's one shell, hasher and password digest.
+// The process-wide objects go with the last window.
 void ReleaseSharedObjects() noexcept {
     SharedHasher().Reset();  // runs the hasher's Class_Terminate
     SharedShell().Reset();
+    SharedSettingsStore().Reset();
     PasswordHash().clear();
 }
 
@@ -142,7 +143,7 @@ void Application::Unload(ui::WindowId id) {
     }
     slot->DetachView();
     unloaded_.push_back(std::move(slot));
-    if (std::none_of(loaded_.begin(), loaded_.end(), [](const auto& window) { return window; })) {
+    if (std::none_of(loaded_.begin(), loaded_.end(), [](const auto& window) { return window != nullptr; })) {
         ended_ = true;
         toolkit_.Quit();
         ReleaseSharedObjects();

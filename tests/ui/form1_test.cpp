@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ struct LoadCase {
     std::int32_t start_after;
     std::int32_t write_protect_after;
 };
+
+void PrintTo(const LoadCase& load_case, std::ostream* out) { *out << load_case.name; }
 
 class Form1LoadTest : public ProgramTest, public ::testing::WithParamInterface<LoadCase> {};
 
@@ -117,6 +120,8 @@ struct LockCase {
     std::optional<RegValue> stored;
     int check_box;
 };
+
+void PrintTo(const LockCase& lock_case, std::ostream* out) { *out << lock_case.name; }
 
 class Form1LockTest : public ProgramTest, public ::testing::WithParamInterface<LockCase> {};
 

@@ -6,6 +6,7 @@
 #include "auth/password.h"
 #include "auth/registry_settings_store.h"
 #include "platform/linux/hive_registry.h"
+#include "platform/platform.h"
 
 namespace varnholt::ui::testing {
 namespace {
@@ -22,6 +23,10 @@ std::string Text(const RegValue& value) {
 }
 
 const std::string kNothingRefused;
+
+[[noreturn]] void RefuseOutsideATest() {
+    Raise(ErrorNumber(registry_error::kAccessDenied), "test", "no registry outside a test");
+}
 
 }  // namespace
 
@@ -54,17 +59,18 @@ ProgramTest::ProgramTest() {
             std::make_unique<platform::HiveRegistry>(machine_hive, user_hive), settings_log,
             kNothingRefused));
     });
-    SharedHasher().Reset();
+    SharedHasher().SetFactory([] {
+        return std::make_unique<MD5Hash>(platform::CreateCryptoService(),
+                                         platform::CreateFileAccess());
+    });
     PasswordHash().clear();
 }
 
 // No later test may reach this one's folder, nor a real machine's hives.
 ProgramTest::~ProgramTest() {
-    auto refuse = [] {
-        Raise(ErrorNumber(registry_error::kAccessDenied), "test", "no registry outside a test");
-    };
-    SharedShell().SetFactory([refuse]() -> std::unique_ptr<RegistryShell> { refuse(); });
-    SharedSettingsStore().SetFactory([refuse]() -> std::unique_ptr<SettingsStore> { refuse(); });
+    SharedShell().SetFactory([]() -> std::unique_ptr<RegistryShell> { RefuseOutsideATest(); });
+    SharedSettingsStore().SetFactory(
+        []() -> std::unique_ptr<SettingsStore> { RefuseOutsideATest(); });
     SharedHasher().Reset();
     PasswordHash().clear();
 }
