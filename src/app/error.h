@@ -36,6 +36,8 @@ inline constexpr std::int32_t kDeviceIoError = 57;
 inline constexpr std::int32_t kInputPastEndOfFile = 62;
 inline constexpr std::int32_t kPermissionDenied = 70;
 inline constexpr std::int32_t kPathFileAccessError = 75;
+inline constexpr std::int32_t kResourceNotFound = 326;
+inline constexpr std::int32_t kInvalidPicture = 481;
 }  // namespace runtime_error_number
 
 [[noreturn]] void Raise(std::int32_t number, std::string source, std::string description);

@@ -1,0 +1,400 @@
+#include "platform/linux/qt/qt_toolkit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "app/error.h"
+
+namespace varnholt::platform::qt {
+namespace {
+
+constexpr char kPasswordCharProperty[] = "varnholtPasswordChar";
+constexpr char kErrorReportTitle[] = "Varnholt";
+constexpr double kTwipsPerInch = 1440;
+
+QString ToQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Password boxes show the character their description names instead of the style's own dot.
+class PasswordCharacterStyle final : public QProxyStyle {
+  public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* return_data) const override {
+        if (hint == SH_LineEdit_PasswordCharacter && widget != nullptr) {
+            const QVariant character = widget->property(kPasswordCharProperty);
+            if (character.isValid()) {
+                return character.toInt();
+            }
+        }
+        return QProxyStyle::styleHint(hint, option, widget, return_data);
+    }
+};
+
+// Option buttons and check boxes do not change themselves when clicked: the click goes to the
+// model, and the model's new value comes back through ControlChanged. As on Windows, the whole
+// control takes the click, not only its mark and caption.
+template <typename Button>
+class ModelButton final : public Button {
+  public:
+    using Button::Button;
+
+  protected:
+    void nextCheckState() override {}
+    bool hitButton(const QPoint& position) const override {
+        return this->rect().contains(position);
+    }
+};
+
+}  // namespace
+
+class QtWindowView;
+
+// The top-level widget of one window. It outlives its view by a little (it is deleted once
+// control is back in the event loop, as the view may go inside one of its own events), so
+// every input checks that the view is still there.
+class FormWidget final : public QWidget {
+  public:
+    explicit FormWidget(QtWindowView* view)
+        : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowCloseButtonHint),
+          view_(view) {}
+
+    void Detach() noexcept { view_ = nullptr; }
+    void Send(const std::function<void()>& input);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    QtWindowView* view_;
+};
+
+namespace {
+
+class ModelLineEdit final : public QLineEdit {
+  public:
+    ModelLineEdit(FormWidget& form, ui::TextBox& box) : QLineEdit(&form), form_(form), box_(box) {}
+
+  protected:
+    // The key goes to the model before the box acts on it, as KeyDown precedes the typing.
+    void keyPressEvent(QKeyEvent* event) override {
+        const ui::KeyEvent key = VirtualKeyEvent(*event);
+        ui::TextBox& box = box_;
+        form_.Send([&box, key] { box.KeyDown(key); });
+        QLineEdit::keyPressEvent(event);
+    }
+
+  private:
+    FormWidget& form_;
+    ui::TextBox& box_;
+};
+
+}  // namespace
+
+class QtWindowView final : public ui::WindowView {
+  public:
+    QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink& input);
+    ~QtWindowView() override;
+
+    void ControlChanged(const ui::Control& control) override;
+
+    void Send(const std::function<void()>& input) { input_.Dispatch(input); }
+    void CloseBox() { input_.CloseRequested(window_); }
+    bool ClickDefaultButton();
+    void RunModal();
+
+  private:
+    QWidget* MakeWidget(ui::Control& control);
+
+    QtToolkit& toolkit_;
+    ui::Window& window_;
+    ui::InputSink& input_;
+    FormWidget* form_;
+    std::vector<std::pair<const ui::Control*, QWidget*>> widgets_;
+    ui::CommandButton* default_button_ = nullptr;
+    QEventLoop* modal_loop_ = nullptr;
+};
+
+void FormWidget::Send(const std::function<void()>& input) {
+    if (view_ != nullptr) {
+        view_->Send(input);
+    }
+}
+
+void FormWidget::closeEvent(QCloseEvent* event) {
+    event->ignore();  // the flow unloads the window, which takes it off the screen
+    if (view_ != nullptr) {
+        view_->CloseBox();
+    }
+}
+
+// Reached by the keys the focused control leaves alone. Esc does nothing on these windows.
+void FormWidget::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && view_ != nullptr && view_->ClickDefaultButton()) {
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink& input)
+    : toolkit_(toolkit), window_(window), input_(input), form_(new FormWidget(this)) {
+    const ui::WindowDescription& description = window.description();
+    form_->setObjectName(ToQString(description.name));
+    form_->setWindowTitle(ToQString(description.caption));
+    form_->setFixedSize(toolkit.Pixels(description.client_width),
+                        toolkit.Pixels(description.client_height));
+
+    std::vector<std::pair<int, QWidget*>> tab_stops;
+    for (const auto& control : window.controls()) {
+        const ui::ControlDescription& place = control->description();
+        QWidget* widget = MakeWidget(*control);
+        widget->setObjectName(ToQString(place.name));
+        widget->setGeometry(toolkit.Pixels(place.left), toolkit.Pixels(place.top),
+                            toolkit.Pixels(place.width), toolkit.Pixels(place.height));
+        if (!place.tool_tip.empty()) {
+            widget->setToolTip(ToQString(place.tool_tip));
+        }
+        if (place.tab_index != ui::kNoTabStop && widget->focusPolicy() != Qt::NoFocus) {
+            tab_stops.emplace_back(place.tab_index, widget);
+        }
+        widgets_.emplace_back(control.get(), widget);
+        ControlChanged(*control);
+    }
+    std::stable_sort(tab_stops.begin(), tab_stops.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tab_stops.size(); ++i) {
+        QWidget::setTabOrder(tab_stops[i - 1].second, tab_stops[i].second);
+    }
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        form_->move(screen->availableGeometry().center() - form_->rect().center());
+    }
+    form_->show();
+    if (!tab_stops.empty()) {
+        tab_stops.front().second->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+QtWindowView::~QtWindowView() {
+    if (modal_loop_ != nullptr) {
+        modal_loop_->quit();
+    }
+    form_->Detach();
+    form_->hide();
+    form_->deleteLater();
+}
+
+QWidget* QtWindowView::MakeWidget(ui::Control& control) {
+    const ui::ControlDescription& description = control.description();
+    const QString caption = ToQString(description.caption);
+    switch (description.kind) {
+        case ui::ControlKind::kCommandButton: {
+            auto& button = static_cast<ui::CommandButton&>(control);
+            auto* widget = new QPushButton(caption, form_);
+            widget->setAutoDefault(false);
+            if (description.default_button) {
+                widget->setDefault(true);
+                default_button_ = &button;
+            }
+            QObject::connect(widget, &QPushButton::clicked, form_, [form = form_, &button] {
+                form->Send([&button] { button.Click(); });
+            });
+            return widget;
+        }
+        case ui::ControlKind::kOptionButton: {
+            auto& option = static_cast<ui::OptionButton&>(control);
+            auto* widget = new ModelButton<QRadioButton>(caption, form_);
+            widget->setAutoExclusive(false);  // the model keeps the options exclusive
+            QObject::connect(widget, &QAbstractButton::clicked, form_, [form = form_, &option] {
+                form->Send([&option] { option.SetValue(true); });
+            });
+            return widget;
+        }
+        case ui::ControlKind::kCheckBox: {
+            auto& check_box = static_cast<ui::CheckBox&>(control);
+            auto* widget = new ModelButton<QCheckBox>(caption, form_);
+            QObject::connect(widget, &QAbstractButton::clicked, form_, [form = form_, &check_box] {
+                form->Send([&check_box] { check_box.Toggle(); });
+            });
+            return widget;
+        }
+        case ui::ControlKind::kTextBox: {
+            auto& box = static_cast<ui::TextBox&>(control);
+            auto* widget = new ModelLineEdit(*form_, box);
+            if (description.password_char != '\0') {
+                widget->setProperty(kPasswordCharProperty,
+                                    static_cast<int>(description.password_char));
+                widget->setStyle(toolkit_.password_style());
+                widget->setEchoMode(QLineEdit::Password);
+            }
+            QObject::connect(widget, &QLineEdit::textEdited, form_,
+                             [form = form_, &box](const QString& text) {
+                                 form->Send([&box, &text] { box.TextEdited(text.toStdString()); });
+                             });
+            return widget;
+        }
+        case ui::ControlKind::kLabel: {
+            auto* widget = new QLabel(form_);
+            widget->setTextFormat(Qt::PlainText);
+            widget->setWordWrap(true);
+            const Qt::Alignment across =
+                description.alignment == ui::TextAlignment::kRight    ? Qt::AlignRight
+                : description.alignment == ui::TextAlignment::kCenter ? Qt::AlignHCenter
+                                                                      : Qt::AlignLeft;
+            widget->setAlignment(across | Qt::AlignTop);
+            return widget;
+        }
+        case ui::ControlKind::kPictureBox: {
+            auto* widget = new QLabel(form_);
+            widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            return widget;
+        }
+    }
+    return new QWidget(form_);
+}
+
+void QtWindowView::ControlChanged(const ui::Control& control) {
+    const auto found = std::find_if(widgets_.begin(), widgets_.end(), [&control](const auto& pair) {
+        return pair.first == &control;
+    });
+    if (found == widgets_.end()) {
+        return;
+    }
+    QWidget* widget = found->second;
+    switch (control.description().kind) {
+        case ui::ControlKind::kCommandButton:
+            break;
+        case ui::ControlKind::kOptionButton:
+            static_cast<QAbstractButton*>(widget)->setChecked(
+                static_cast<const ui::OptionButton&>(control).value());
+            break;
+        case ui::ControlKind::kCheckBox:
+            static_cast<QAbstractButton*>(widget)->setChecked(
+                static_cast<const ui::CheckBox&>(control).value() == 1);
+            break;
+        case ui::ControlKind::kTextBox: {
+            auto* edit = static_cast<QLineEdit*>(widget);
+            const QString text = ToQString(static_cast<const ui::TextBox&>(control).text());
+            if (edit->text() != text) {
+                edit->setText(text);
+            }
+            break;
+        }
+        case ui::ControlKind::kLabel:
+            static_cast<QLabel*>(widget)->setText(
+                ToQString(static_cast<const ui::Label&>(control).caption()));
+            break;
+        case ui::ControlKind::kPictureBox:
+            static_cast<QLabel*>(widget)->setPixmap(
+                toolkit_.Pixmap(static_cast<const ui::PictureBox&>(control).picture()));
+            break;
+    }
+}
+
+bool QtWindowView::ClickDefaultButton() {
+    if (default_button_ == nullptr) {
+        return false;
+    }
+    ui::CommandButton& button = *default_button_;
+    Send([&button] { button.Click(); });
+    return true;
+}
+
+void QtWindowView::RunModal() {
+    // Qt takes a window's modality into account only when it is shown.
+    form_->hide();
+    form_->setWindowModality(Qt::ApplicationModal);
+    form_->show();
+    QEventLoop loop;
+    modal_loop_ = &loop;
+    loop.exec();  // ended by this view's destructor: nothing of it may be used afterwards
+}
+
+QtToolkit::QtToolkit()
+    : pixels_per_twip_(96 / kTwipsPerInch), password_style_(new PasswordCharacterStyle) {
+    password_style_->setParent(QCoreApplication::instance());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        pixels_per_twip_ = screen->logicalDotsPerInch() / kTwipsPerInch;
+    }
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/varnholt.ico")));
+    // The window flow says when the process ends, through Quit.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+}
+
+QtToolkit::~QtToolkit() = default;
+
+std::unique_ptr<ui::WindowView> QtToolkit::CreateView(ui::Window& window, ui::InputSink& input) {
+    return std::make_unique<QtWindowView>(*this, window, input);
+}
+
+void QtToolkit::RunModal(ui::Window& window) {
+    if (auto* view = dynamic_cast<QtWindowView*>(window.view())) {
+        view->RunModal();
+    }
+}
+
+void QtToolkit::Quit() {
+    // Queued, so that it also ends a main loop that has not started yet.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+// Resource names are case-insensitive, as on Windows; the resources keep them in upper case.
+ui::Picture QtToolkit::LoadPicture(std::string_view bitmap_name) {
+    std::string key(bitmap_name);
+    const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_';
+    });
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    if (pixmaps_.find(key) == pixmaps_.end()) {
+        const QString path = QStringLiteral(":/bitmap/") + QString::fromStdString(key);
+        if (!plain || !QFile::exists(path)) {
+            Raise(runtime_error_number::kResourceNotFound, "Varnholt",
+                  "Resource with identifier '" + std::string(bitmap_name) + "' not found");
+        }
+        QPixmap pixmap;
+        if (!pixmap.load(path, "BMP")) {
+            Raise(runtime_error_number::kInvalidPicture, "Varnholt", "Invalid picture");
+        }
+        pixmaps_.emplace(key, std::move(pixmap));
+    }
+    return ui::Picture{key};
+}
+
+QPixmap QtToolkit::Pixmap(const std::string& bitmap_name) const {
+    const auto found = pixmaps_.find(bitmap_name);
+    return found == pixmaps_.end() ? QPixmap() : found->second;
+}
+
+void QtToolkit::ShowErrorReport(const std::string& text) {
+    QMessageBox::critical(nullptr, QString::fromLatin1(kErrorReportTitle),
+                          QString::fromStdString(text));
+}
+
+int QtToolkit::Pixels(int twips) const {
+    return static_cast<int>(std::lround(twips * pixels_per_twip_));
+}
+
+}  // namespace varnholt::platform::qt
