@@ -73,7 +73,7 @@ void HeadlessToolkit::RunModal(Window& window) {
 
 Picture HeadlessToolkit::LoadPicture(std::string_view bitmap_name) {
     if (bitmap_name != "DISABLE" && bitmap_name != "READONLY" && bitmap_name != "RW") {
-        Raise(326, "Varnholt",
+        Raise(runtime_error_number::kResourceNotFound, "Varnholt",
               "Resource with identifier '" + std::string(bitmap_name) + "' not found");
     }
     return Picture{std::string(bitmap_name)};
