@@ -1,0 +1,348 @@
+#include "platform/linux/hive_registry.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "app/error.h"
+#include "platform/linux/reg_file.h"
+#include "platform/platform.h"
+
+namespace varnholt::platform {
+namespace {
+
+constexpr const char* kReadSource = "WshShell.RegRead";
+constexpr const char* kWriteSource = "WshShell.RegWrite";
+
+constexpr std::uint32_t kInvalidArgument = 0x80070057;
+constexpr std::uint32_t kTypeMismatch = 0x80020005;
+constexpr std::uint32_t kCorruptHive = 0x800703F1;  // "the registry database is corrupt"
+constexpr std::uint32_t kDiskFull = 0x80070070;
+constexpr std::uint32_t kUnspecifiedFailure = 0x80004005;
+
+constexpr mode_t kMachineHiveMode = 0644;
+constexpr mode_t kUserHiveMode = 0600;  // holds the password digest
+
+// A failed system call, on its way to becoming the shell's error.
+struct SystemFailure {
+    int error;
+    std::string subject;  // the file or folder it concerned
+};
+
+std::uint32_t ErrorNumberFor(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return registry_error::kNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return registry_error::kAccessDenied;
+        case ENOSPC:
+        case EDQUOT:
+            return kDiskFull;
+        default:
+            return kUnspecifiedFailure;
+    }
+}
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const noexcept { return fd_; }
+    // Closes now, so that a failed close is seen.
+    int Close() noexcept { return ::close(std::exchange(fd_, -1)); }
+
+  private:
+    int fd_;
+};
+
+// The file's bytes, or nullopt when it does not exist.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throw SystemFailure{errno, path.string()};
+    }
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+        if (count == 0)
+            return bytes;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throw SystemFailure{errno, path.string()};
+        }
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+void WriteAll(int fd, std::string_view bytes, const std::string& subject) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throw SystemFailure{errno, subject};
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+}
+
+std::string TempPrefix(const std::filesystem::path& hive) {
+    return "." + hive.filename().string() + ".";
+}
+
+// Temporary files of writers that died mid-write. Only called under the hive's lock, when no
+// living writer has one open.
+void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
+    const std::string prefix = TempPrefix(hive);
+    std::error_code error;
+    std::vector<std::filesystem::path> orphans;
+    for (const auto& entry : std::filesystem::directory_iterator(hive.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
+            orphans.push_back(entry.path());
+    }
+    for (const auto& orphan : orphans)
+        std::filesystem::remove(orphan, error);
+}
+
+// Writes bytes to a temporary file beside the hive and renames it over the hive, so that at
+// every instant the hive's name holds either the old file or the complete new one.
+void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode_t mode,
+                 const struct stat* previous) {
+    const std::filesystem::path folder = hive.parent_path();
+    std::string temp_name = (folder / (TempPrefix(hive) + "XXXXXX")).string();
+    FileDescriptor temp(::mkostemp(temp_name.data(), O_CLOEXEC));
+    if (temp.get() < 0)
+        throw SystemFailure{errno, folder.string()};
+    try {
+        if (::fchmod(temp.get(), mode) != 0)
+            throw SystemFailure{errno, temp_name};
+        if (previous != nullptr) {
+            // Keeps the owner when an administrator writes a user's hive; fails harmlessly
+            // otherwise.
+            [[maybe_unused]] const int ignored =
+                ::fchown(temp.get(), previous->st_uid, previous->st_gid);
+        }
+        WriteAll(temp.get(), bytes, temp_name);
+        if (::fsync(temp.get()) != 0)
+            throw SystemFailure{errno, temp_name};
+        if (temp.Close() != 0)
+            throw SystemFailure{errno, temp_name};
+        if (::rename(temp_name.c_str(), hive.c_str()) != 0)
+            throw SystemFailure{errno, hive.string()};
+    } catch (...) {
+        ::unlink(temp_name.c_str());
+        throw;
+    }
+    // The rename itself reaches the disk only with the folder.
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.get() >= 0)
+        ::fsync(directory.get());
+}
+
+// Read-modify-write of one hive under an exclusive lock, so concurrent writers lose nothing.
+// RegFileError leaves the file untouched.
+void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
+                const std::function<void(RegFile&)>& edit) {
+    const std::filesystem::path folder = hive.parent_path();
+    std::error_code created_error;
+    std::filesystem::create_directories(folder, created_error);
+    if (created_error)
+        throw SystemFailure{created_error.value(), folder.string()};
+
+    const std::string lock_name = hive.string() + ".lock";
+    FileDescriptor lock(::open(lock_name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, new_file_mode));
+    if (lock.get() < 0)
+        throw SystemFailure{errno, lock_name};
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            throw SystemFailure{errno, lock_name};
+    }
+    RemoveOrphanedTempFiles(hive);
+
+    struct stat previous {};
+    const bool exists = ::stat(hive.c_str(), &previous) == 0;
+    const std::optional<std::string> bytes = ReadWholeFile(hive);
+    RegFile file = bytes ? RegFile::Parse(*bytes) : RegFile::New();
+    edit(file);
+    ReplaceFile(hive, file.Serialize(), exists ? previous.st_mode & 07777 : new_file_mode,
+                exists ? &previous : nullptr);
+}
+
+std::string Quoted(const std::string& name) {
+    return "\"" + name + "\"";
+}
+
+[[noreturn]] void RaiseUnreadable(const std::string& name, std::uint32_t number) {
+    Raise(ErrorNumber(number), kReadSource,
+          "Unable to open registry key " + Quoted(name) + " for reading.");
+}
+
+bool FoldedEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+HiveValue ValueToStore(const std::string& name, const RegValue& value, std::string_view type) {
+    if (FoldedEquals(type, "REG_DWORD")) {
+        if (const auto* number = std::get_if<std::int32_t>(&value)) {
+            return HiveValue::Dword(static_cast<std::uint32_t>(*number));
+        }
+        Raise(ErrorNumber(kTypeMismatch), kWriteSource, "Type mismatch");
+    }
+    if (FoldedEquals(type, "REG_SZ")) {
+        if (const auto* number = std::get_if<std::int32_t>(&value)) {
+            return HiveValue::String(std::to_string(*number));
+        }
+        const std::string& text = std::get<std::string>(value);
+        if (!IsValidUtf8(text)) {
+            Raise(ErrorNumber(kInvalidArgument), kWriteSource,
+                  "The text for registry key " + Quoted(name) + " is not valid UTF-8.");
+        }
+        return HiveValue::String(text);
+    }
+    Raise(ErrorNumber(kInvalidArgument), kWriteSource,
+          "Invalid type \"" + std::string(type) + "\" for registry key " + Quoted(name) + ".");
+}
+
+}  // namespace
+
+struct HiveRegistry::Location {
+    const std::filesystem::path* hive;
+    mode_t new_file_mode;
+    std::string key;         // root in its long form, then the key path
+    std::string value_name;  // empty for the key's default value
+};
+
+HiveRegistry::HiveRegistry(std::filesystem::path machine_hive, std::filesystem::path user_hive)
+    : machine_hive_(std::move(machine_hive)), user_hive_(std::move(user_hive)) {}
+
+HiveRegistry::Location HiveRegistry::Locate(const std::string& name, const char* source) const {
+    const std::size_t root_end = name.find('\\');
+    const std::string_view root = std::string_view(name).substr(0, root_end);
+    Location location{};
+    if (FoldedEquals(root, "HKLM") || FoldedEquals(root, "HKEY_LOCAL_MACHINE")) {
+        location = {&machine_hive_, kMachineHiveMode, "HKEY_LOCAL_MACHINE", ""};
+    } else if (FoldedEquals(root, "HKCU") || FoldedEquals(root, "HKEY_CURRENT_USER")) {
+        location = {&user_hive_, kUserHiveMode, "HKEY_CURRENT_USER", ""};
+    }
+    if (location.hive == nullptr || root_end == std::string::npos) {
+        Raise(ErrorNumber(registry_error::kNotFound), source,
+              "Invalid root in registry key " + Quoted(name) + ".");
+    }
+    const std::string_view path = std::string_view(name).substr(root_end + 1);
+    const std::size_t value_start = path.rfind('\\');
+    if (value_start == std::string_view::npos) {
+        location.value_name = path;
+    } else {
+        location.key += '\\';
+        location.key += path.substr(0, value_start);
+        location.value_name = path.substr(value_start + 1);
+    }
+    return location;
+}
+
+RegValue HiveRegistry::RegRead(const std::string& name) {
+    const Location location = Locate(name, kReadSource);
+    std::optional<std::string> bytes;
+    try {
+        bytes = ReadWholeFile(*location.hive);
+    } catch (const SystemFailure& failure) {
+        const bool denied = ErrorNumberFor(failure.error) == registry_error::kAccessDenied;
+        RaiseUnreadable(name, denied ? registry_error::kAccessDenied : registry_error::kNotFound);
+    }
+    std::optional<HiveValue> value;
+    if (bytes) {
+        try {
+            value = RegFile::Parse(*bytes).Find(location.key, location.value_name);
+        } catch (const RegFileError&) {
+            // A damaged hive reads like a missing value; writing it says what is wrong.
+        }
+    }
+    if (value) {
+        if (const auto dword = value->AsDword())
+            return static_cast<std::int32_t>(*dword);
+        if (auto text = value->AsString())
+            return std::move(*text);
+    }
+    RaiseUnreadable(name, registry_error::kNotFound);
+}
+
+void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std::string_view type) {
+    const Location location = Locate(name, kWriteSource);
+    if (!IsValidUtf8(name) || name.find_first_of("\r\n") != std::string::npos) {
+        Raise(ErrorNumber(kInvalidArgument), kWriteSource,
+              "Invalid registry key name " + Quoted(name) + ".");
+    }
+    const HiveValue stored = ValueToStore(name, value, type);
+    try {
+        UpdateHive(*location.hive, location.new_file_mode,
+                   [&](RegFile& file) { file.Set(location.key, location.value_name, stored); });
+    } catch (const RegFileError& damaged) {
+        Raise(ErrorNumber(kCorruptHive), kWriteSource,
+              "Unable to write registry key " + Quoted(name) + ": " + location.hive->string() +
+                  " line " + std::to_string(damaged.line()) + ": " + damaged.what() +
+                  "; the file was left unchanged.");
+    } catch (const SystemFailure& failure) {
+        const std::uint32_t number = ErrorNumberFor(failure.error);
+        if (number == registry_error::kAccessDenied) {
+            // The platform's own words for a write it has no rights to.
+            Raise(ErrorNumber(number), kWriteSource,
+                  "Invalid root in registry key " + Quoted(name) + ".");
+        }
+        Raise(ErrorNumber(number), kWriteSource,
+              "Unable to write registry key " + Quoted(name) + ": " + failure.subject + ": " +
+                  std::strerror(failure.error) + ".");
+    }
+}
+
+std::filesystem::path DefaultMachineHivePath() {
+    return "/var/lib/varnholt/machine.reg";
+}
+
+std::filesystem::path DefaultUserHivePath() {
+    std::filesystem::path home;
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
+        home = found->pw_dir;
+    } else if (const char* variable = std::getenv("HOME");
+               variable != nullptr && variable[0] != '\0') {
+        home = variable;
+    }
+    return home / ".config" / "varnholt" / "user.reg";
+}
+
+std::unique_ptr<RegistryShell> CreateRegistryShell() {
+    return std::make_unique<HiveRegistry>(DefaultMachineHivePath(), DefaultUserHivePath());
+}
+
+}  // namespace varnholt::platform

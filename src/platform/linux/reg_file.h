@@ -1,0 +1,101 @@
+// A hive file in the registry's export format ("Windows Registry Editor Version 5.00").
+// The file is kept as its own lines, so a change rewrites only the one value it touches:
+// every other byte (comments, blank lines, value types this program never uses, keys
+// nobody asked for) comes back out exactly as it went in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnholt::platform {
+
+// A value as a hive file holds it.
+struct HiveValue {
+    enum class Kind { kString, kDword, kHex };
+
+    Kind kind = Kind::kString;
+    std::string text;                 // kString, UTF-8
+    std::uint32_t dword = 0;          // kDword
+    std::uint32_t hex_type = 3;       // kHex: the registry type number; "hex:" is 3 (binary)
+    std::vector<std::uint8_t> bytes;  // kHex
+
+    static HiveValue String(std::string text);
+    static HiveValue Dword(std::uint32_t dword);
+    static HiveValue Hex(std::uint32_t type, std::vector<std::uint8_t> bytes);
+
+    // The value as the registry types it: a DWORD (also in its hex(4) form), a string (also in
+    // its hex(1) form); nullopt for every other type.
+    std::optional<std::uint32_t> AsDword() const;
+    std::optional<std::string> AsString() const;
+
+    friend bool operator==(const HiveValue&, const HiveValue&) = default;
+};
+
+// Why a file could not be read as a hive; line is 1-based.
+class RegFileError : public std::runtime_error {
+  public:
+    RegFileError(std::size_t line, const std::string& reason);
+    std::size_t line() const noexcept { return line_; }
+
+  private:
+    std::size_t line_;
+};
+
+class RegFile {
+  public:
+    enum class Encoding { kUtf8, kUtf16Le };
+
+    // Throws RegFileError when the bytes are not a hive file.
+    static RegFile Parse(std::string_view bytes);
+    // An empty hive as a new file holds it: UTF-16LE with byte-order mark, CRLF line ends,
+    // the form the registry editor itself exports and imports.
+    static RegFile New();
+
+    // key is the full key path, root first ("HKEY_LOCAL_MACHINE\SYSTEM\..."); an empty
+    // value_name is the key's default value. Names compare without regard to ASCII case.
+    std::optional<HiveValue> Find(std::string_view key, std::string_view value_name) const;
+    // Sets one value, creating the key when the file has none; only that value's lines change.
+    // Names and string values must be valid UTF-8, and key names free of line breaks.
+    void Set(std::string_view key, std::string_view value_name, const HiveValue& value);
+
+    std::string Serialize() const;
+    Encoding encoding() const noexcept { return encoding_; }
+
+  private:
+    struct Line {
+        std::string text;  // UTF-8 (lone UTF-16 surrogates kept in the generalised form)
+        std::string end;   // "\r\n", "\n", "\r" or "" on a last line without one
+    };
+    struct ValueSite {
+        std::size_t first_line = 0;
+        std::size_t line_count = 0;
+        std::size_t data_offset = 0;  // where the data starts in the first line
+        HiveValue value;
+    };
+    struct KeyState {
+        std::string spelling;                     // the key's name as the file writes it
+        std::size_t last_line = 0;                // new values of the key go after this line
+        std::map<std::string, ValueSite> values;  // by folded name
+    };
+
+    RegFile() = default;
+    void Index();  // throws RegFileError
+    std::string NewLineEnd() const;
+    std::string SpellNewKey(std::string_view key) const;
+
+    Encoding encoding_ = Encoding::kUtf16Le;
+    std::string utf8_bom_;
+    std::vector<Line> lines_;
+    std::map<std::string, KeyState> keys_;  // live keys, by folded path
+};
+
+// True when text is well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace varnholt::platform

@@ -1,0 +1,312 @@
+#include "policy/usb_policy.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/error.h"
+#include "platform/linux/hive_registry.h"
+#include "policy/registry_shell.h"
+#include "support/hive_files.h"
+
+namespace varnholt {
+namespace {
+
+using platform::HiveRegistry;
+using testing::ReadBytes;
+using testing::WithoutWriteRights;
+using testing::WriteHive;
+
+constexpr const char* kStart = policy_value::kUsbStorageStart;
+constexpr const char* kWriteProtect = policy_value::kWriteProtect;
+constexpr const char* kRegistryTools = policy_value::kDisableRegistryTools;
+
+// Real hive files underneath; every call is logged, and writes to one name can be made to fail.
+class RecordingShell final : public RegistryShell {
+  public:
+    RecordingShell(std::unique_ptr<RegistryShell> inner, std::vector<std::string>& log,
+                   std::string failing_write)
+        : inner_(std::move(inner)), log_(log), failing_write_(std::move(failing_write)) {}
+
+    RegValue RegRead(const std::string& name) override {
+        log_.push_back("read " + name);
+        return inner_->RegRead(name);
+    }
+    void RegWrite(const std::string& name, const RegValue& value, std::string_view type) override {
+        log_.push_back("write " + name + "=" + std::to_string(std::get<std::int32_t>(value)) + " " +
+                       std::string(type));
+        if (name == failing_write_)
+            Raise(ErrorNumber(0x80070070), "WshShell.RegWrite", "disk full");
+        inner_->RegWrite(name, value, type);
+    }
+
+  private:
+    std::unique_ptr<RegistryShell> inner_;
+    std::vector<std::string>& log_;
+    std::string failing_write_;
+};
+
+class UsbPolicyTest : public ::testing::Test {
+  protected:
+    void SetUp() override { UseShell(""); }
+    void TearDown() override {
+        SharedShell().SetFactory([]() -> std::unique_ptr<RegistryShell> {
+            throw std::logic_error("no test may reach the machine's own registry");
+        });
+    }
+
+    void UseShell(const std::string& failing_write) {
+        SharedShell().SetFactory([this, failing_write] {
+            return std::make_unique<RecordingShell>(std::make_unique<HiveRegistry>(machine_, user_),
+                                                    log_, failing_write);
+        });
+    }
+
+    // Start and WriteProtect as the file should hold them; an empty text leaves the value out.
+    void WriteMachineHive(const std::string& start, const std::string& write_protect) {
+        std::string body = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n";
+        if (!start.empty())
+            body += "\"Start\"=" + start + "\n";
+        body +=
+            "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies]\n";
+        if (!write_protect.empty())
+            body += "\"WriteProtect\"=" + write_protect + "\n";
+        WriteHive(machine_, body);
+    }
+
+    RegValue Read(const char* name) { return HiveRegistry(machine_, user_).RegRead(name); }
+
+    testing::TempFolder folder_;
+    std::filesystem::path machine_ = folder_.path() / "lib" / "machine.reg";
+    std::filesystem::path user_ = folder_.path() / "config" / "user.reg";
+    std::vector<std::string> log_;
+};
+
+TEST_F(UsbPolicyTest, MissingStartReadsAsDisabledAndWritesNothing) {
+    EXPECT_EQ(GetUsbState(), UsbMode::kDisable);
+    EXPECT_FALSE(std::filesystem::exists(machine_));
+
+    WriteMachineHive("", "dword:00000000");
+    const std::string before = ReadBytes(machine_);
+    EXPECT_EQ(GetUsbState(), UsbMode::kDisable);
+    EXPECT_EQ(ReadBytes(machine_), before);
+    EXPECT_EQ(log_, (std::vector<std::string>{"read " + std::string(kStart),
+                                              "read " + std::string(kStart)}));
+}
+
+TEST_F(UsbPolicyTest, StartFourOrTextThatIsNoNumberReadsAsDisabledWithoutTouchingWriteProtect) {
+    for (const std::string start : {"dword:00000004", "\"4\"", "\" 4\"", "\"USB\"", "\"\"",
+                                    "\"3.0\"", "\"99999999999\"", "hex(2):33,00,00,00"}) {
+        SCOPED_TRACE(start);
+        WriteMachineHive(start, "dword:00000000");
+        const std::string before = ReadBytes(machine_);
+        log_.clear();
+        EXPECT_EQ(GetUsbState(), UsbMode::kDisable);
+        EXPECT_EQ(log_, std::vector<std::string>{"read " + std::string(kStart)});
+        EXPECT_EQ(ReadBytes(machine_), before);
+    }
+}
+
+TEST_F(UsbPolicyTest, ModeFollowsWriteProtectAndStartIsRewrittenAsThree) {
+    struct Case {
+        const char* start;
+        const char* write_protect;
+        UsbMode expected;
+    };
+    for (const Case& c : {Case{"dword:00000003", "dword:00000001", UsbMode::kReadOnly},
+                          Case{"dword:00000003", "dword:00000000", UsbMode::kReadWrite},
+                          Case{"dword:00000003", "dword:00000002", UsbMode::kReadWrite},
+                          Case{"dword:00000000", "dword:00000001", UsbMode::kReadOnly},
+                          Case{"dword:00000001", "dword:00000000", UsbMode::kReadWrite},
+                          Case{"dword:00000005", "dword:ffffffff", UsbMode::kReadWrite},
+                          Case{"dword:ffffffff", "dword:00000001", UsbMode::kReadOnly},
+                          Case{"\"+2\"", "\"1\"", UsbMode::kReadOnly},
+                          Case{"\"0\"", "\"\t0 \"", UsbMode::kReadWrite},
+                          Case{"dword:00000003", "\"yes\"", UsbMode::kReadOnly},
+                          Case{"dword:00000003", "\"\"", UsbMode::kReadOnly}}) {
+        SCOPED_TRACE(std::string(c.start) + " " + c.write_protect);
+        WriteMachineHive(c.start, c.write_protect);
+        log_.clear();
+        EXPECT_EQ(GetUsbState(), c.expected);
+        EXPECT_EQ(log_, (std::vector<std::string>{"read " + std::string(kStart),
+                                                  "write " + std::string(kStart) + "=3 REG_DWORD",
+                                                  "read " + std::string(kWriteProtect)}));
+        EXPECT_EQ(Read(kStart), RegValue(3));
+    }
+}
+
+TEST_F(UsbPolicyTest, MissingWriteProtectMeansWritableWhateverStartHeld) {
+    for (const char* start : {"dword:00000001", "dword:00000003", "\"1\""}) {
+        SCOPED_TRACE(start);
+        WriteMachineHive(start, "");
+        EXPECT_EQ(GetUsbState(), UsbMode::kReadWrite);
+        // A value of a type with no text form cannot be read either.
+        WriteMachineHive(start, "hex:01,00,00,00");
+        EXPECT_EQ(GetUsbState(), UsbMode::kReadWrite);
+    }
+}
+
+TEST_F(UsbPolicyTest, FailedStartRewriteStillReadsTheModeAndChangesNothing) {
+    WriteMachineHive("dword:00000000", "dword:00000001");
+    const std::string before = ReadBytes(machine_);
+    {
+        WithoutWriteRights no_rights(machine_.parent_path());
+        EXPECT_EQ(GetUsbState(), UsbMode::kReadOnly);
+    }
+    EXPECT_EQ(ReadBytes(machine_), before);
+}
+
+TEST_F(UsbPolicyTest, ApplyWritesTheModeTableStartFirstCreatingKeysAndFiles) {
+    struct Case {
+        UsbMode mode;
+        int start;
+        int write_protect;
+    };
+    for (const Case& c : {Case{UsbMode::kReadWrite, 3, 0}, Case{UsbMode::kDisable, 4, 1},
+                          Case{UsbMode::kReadOnly, 3, 1}, Case{UsbMode::kReadOnly, 3, 1}}) {
+        SCOPED_TRACE(std::string(UsbModeText(c.mode)));
+        log_.clear();
+        ApplyUsbMode(c.mode);
+        EXPECT_EQ(log_,
+                  (std::vector<std::string>{
+                      "write " + std::string(kStart) + "=" + std::to_string(c.start) + " REG_DWORD",
+                      "write " + std::string(kWriteProtect) + "=" +
+                          std::to_string(c.write_protect) + " REG_DWORD"}));
+        EXPECT_EQ(Read(kStart), RegValue(c.start));
+        EXPECT_EQ(Read(kWriteProtect), RegValue(c.write_protect));
+        EXPECT_EQ(GetUsbState(), c.mode);
+    }
+}
+
+TEST_F(UsbPolicyTest, ApplyAddsAMissingPolicyKeyAndKeepsTheRest) {
+    WriteHive(machine_,
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n"
+              "\"Start\"=dword:00000004\n\"ImagePath\"=hex(2):41,00,00,00\n");
+    ApplyUsbMode(UsbMode::kReadWrite);
+    EXPECT_EQ(ReadBytes(machine_),
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n"
+              "\"Start\"=dword:00000003\n\"ImagePath\"=hex(2):41,00,00,00\n\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies]\n"
+              "\"WriteProtect\"=dword:00000000\n");
+}
+
+TEST_F(UsbPolicyTest, ApplyWithoutRightsReportsAccessDeniedAndChangesNeitherValue) {
+    WriteMachineHive("dword:00000003", "dword:00000000");
+    const std::string before = ReadBytes(machine_);
+    try {
+        WithoutWriteRights no_rights(machine_.parent_path());
+        ApplyUsbMode(UsbMode::kDisable);
+        FAIL() << "the write succeeded";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
+        EXPECT_EQ(error.source(), "WshShell.RegWrite");
+        EXPECT_NE(error.description().find(kStart), std::string::npos) << error.description();
+    }
+    EXPECT_EQ(log_, std::vector<std::string>{"write " + std::string(kStart) + "=4 REG_DWORD"});
+    EXPECT_EQ(ReadBytes(machine_), before);
+}
+
+TEST_F(UsbPolicyTest, FailedWriteProtectWriteReachesTheCallerAfterStartChanged) {
+    WriteMachineHive("dword:00000003", "dword:00000000");
+    UseShell(kWriteProtect);
+    try {
+        ApplyUsbMode(UsbMode::kDisable);
+        FAIL() << "the write succeeded";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.number(), ErrorNumber(0x80070070));
+    }
+    EXPECT_EQ(Read(kStart), RegValue(4));
+    EXPECT_EQ(Read(kWriteProtect), RegValue(0));
+}
+
+TEST_F(UsbPolicyTest, RegistryLockIsAnyNonZeroNumber) {
+    EXPECT_FALSE(GetRegistryLock());  // no hive at all
+    for (const auto& [stored, locked] :
+         std::vector<std::pair<std::string, bool>>{{"dword:00000001", true},
+                                                   {"dword:00000002", true},
+                                                   {"dword:ffffffff", true},
+                                                   {"\"1\"", true},
+                                                   {"\" -3\"", true},
+                                                   {"dword:00000000", false},
+                                                   {"\"0\"", false},
+                                                   {"\"locked\"", false},
+                                                   {"\"1e3\"", false},
+                                                   {"\"\"", false},
+                                                   {"hex:01", false}}) {
+        SCOPED_TRACE(stored);
+        WriteHive(
+            user_,
+            "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System]\n"
+            "\"DisableRegistryTools\"=" +
+                stored + "\n");
+        EXPECT_EQ(GetRegistryLock(), locked);
+    }
+}
+
+TEST_F(UsbPolicyTest, SetRegistryLockCreatesAndOverwritesTheValue) {
+    SetRegistryLock(false);
+    EXPECT_EQ(Read(kRegistryTools), RegValue(0));
+    SetRegistryLock(true);
+    EXPECT_EQ(Read(kRegistryTools), RegValue(1));
+    EXPECT_TRUE(GetRegistryLock());
+    EXPECT_EQ(log_.back(), "read " + std::string(kRegistryTools));
+    EXPECT_EQ(log_[1], "write " + std::string(kRegistryTools) + "=1 REG_DWORD");
+}
+
+TEST_F(UsbPolicyTest, SetRegistryLockWithoutRightsReportsTheError) {
+    SetRegistryLock(true);
+    const std::string before = ReadBytes(user_);
+    std::filesystem::permissions(user_,
+                                 std::filesystem::perms(0644));  // readable once rights are dropped
+    try {
+        WithoutWriteRights no_rights(user_.parent_path());
+        SetRegistryLock(false);
+        FAIL() << "the write succeeded";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
+    }
+    EXPECT_EQ(ReadBytes(user_), before);
+}
+
+TEST_F(UsbPolicyTest, ShellThatCannotBeCreatedFailsThatUseAndTheNextUseRetries) {
+    WriteMachineHive("dword:00000003", "dword:00000000");
+    int attempts = 0;
+    SharedShell().SetFactory([&]() -> std::unique_ptr<RegistryShell> {
+        if (++attempts <= 2)
+            Raise(ErrorNumber(0x80040154), "WScript.Shell", "Class not registered");
+        return std::make_unique<HiveRegistry>(machine_, user_);
+    });
+    EXPECT_EQ(GetUsbState(), UsbMode::kDisable);  // the failure is absorbed like a failed read
+    EXPECT_EQ(attempts, 1);
+    try {
+        ApplyUsbMode(UsbMode::kReadOnly);
+        FAIL() << "the write succeeded";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.number(), ErrorNumber(0x80040154));
+    }
+    EXPECT_EQ(attempts, 2);
+    EXPECT_EQ(GetUsbState(), UsbMode::kReadWrite);
+    EXPECT_EQ(GetRegistryLock(), false);
+    EXPECT_EQ(attempts, 3);  // created once, then kept
+}
+
+TEST(TextToNumberTest, DecimalDigitsWithOptionalSignAndBlanksOnly) {
+    EXPECT_EQ(TextToNumber("4"), 4);
+    EXPECT_EQ(TextToNumber("0004"), 4);
+    EXPECT_EQ(TextToNumber(" \t1 "), 1);
+    EXPECT_EQ(TextToNumber("+3"), 3);
+    EXPECT_EQ(TextToNumber("-1"), -1);
+    EXPECT_EQ(TextToNumber("2147483647"), 2147483647);
+    EXPECT_EQ(TextToNumber("-2147483648"), INT32_MIN);
+    for (const char* text :
+         {"", " ", "abc", "4a", "4 4", "3.0", "1e3", "0x4", "+-1", "--1", "+", "2147483648",
+          "-2147483649", "\n4", "\xEF\xBC\x94" /* fullwidth 4 */}) {
+        EXPECT_EQ(TextToNumber(text), std::nullopt) << "\"" << text << "\"";
+    }
+}
+
+}  // namespace
+}  // namespace varnholt

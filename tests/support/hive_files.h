@@ -1,0 +1,88 @@
+// Temporary hive folders for tests: real files, never the machine's own.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+namespace varnholt::testing {
+
+class TempFolder {
+  public:
+    TempFolder() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                              "/varnholt-test-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+        // Other users may look in: tests that drop privileges read the hives as such a user.
+        std::filesystem::permissions(path_, std::filesystem::perms(0755));
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const noexcept { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A hive file as a person would write it: UTF-8, LF line ends.
+inline void WriteHive(const std::filesystem::path& path, std::string_view body) {
+    WriteBytes(path, "Windows Registry Editor Version 5.00\n\n" + std::string(body));
+}
+
+// While alive, the process has no rights to write into folder (as an ordinary user has none
+// to write the machine's hive). Works for root too, by acting as the user "nobody".
+class WithoutWriteRights {
+  public:
+    explicit WithoutWriteRights(std::filesystem::path folder) : folder_(std::move(folder)) {
+        if (::geteuid() == 0) {
+            const passwd* nobody = ::getpwnam("nobody");
+            const uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
+            if (::seteuid(uid) != 0)
+                throw std::runtime_error("seteuid failed");
+            dropped_ = true;
+        } else {
+            std::filesystem::permissions(folder_, std::filesystem::perms(0555));
+        }
+    }
+    WithoutWriteRights(const WithoutWriteRights&) = delete;
+    WithoutWriteRights& operator=(const WithoutWriteRights&) = delete;
+    ~WithoutWriteRights() {
+        if (dropped_) {
+            [[maybe_unused]] const int restored = ::seteuid(0);
+        } else {
+            std::filesystem::permissions(folder_, std::filesystem::perms(0755));
+        }
+    }
+
+  private:
+    std::filesystem::path folder_;
+    bool dropped_ = false;
+};
+
+}  // namespace varnholt::testing
