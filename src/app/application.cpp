@@ -66,7 +66,7 @@ void ReleaseSharedObjects() noexcept {
 
 // No static destructors or atexit handlers after an untrapped error: the toolkit's objects
 // may still be alive on the stack below the failing handler.
-void ExitProcess(int status) {
+void EndProcess(int status) {
     std::fflush(nullptr);
     std::_Exit(status);
 }

@@ -16,11 +16,11 @@ namespace varnholt::app {
 
 // Ends the process with the given status. Tests pass one of their own.
 using ExitFunction = std::function<void(int status)>;
-void ExitProcess(int status);
+void EndProcess(int status);
 
 class Application final : public ui::InputSink, public ui::WindowFlow {
   public:
-    explicit Application(ui::Toolkit& toolkit, ExitFunction exit = ExitProcess);
+    explicit Application(ui::Toolkit& toolkit, ExitFunction exit = EndProcess);
     ~Application() override;
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
@@ -62,6 +62,6 @@ class Application final : public ui::InputSink, public ui::WindowFlow {
 // The program, on any toolkit: Main, then the toolkit's event loop until the last window is
 // unloaded. Returns the process's exit status.
 int RunProgram(ui::Toolkit& toolkit, const std::function<void()>& run_event_loop,
-               ExitFunction exit = ExitProcess);
+               ExitFunction exit = EndProcess);
 
 }  // namespace varnholt::app
