@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/application.h"
-#include "auth/temp_dir.h"
+#include "support/temp_dir.h"
 #include "headless_toolkit.h"
 #include "policy/registry_shell.h"
 #include "ui/window_flow.h"
