@@ -54,7 +54,8 @@ std::string MD5Hash::HashFile(std::string path) {
     }
     {
         const std::unique_ptr<OpenFile> file = files_->OpenReadOnly(path);
-        // The length measured now is what gets hashed, however the file changes meanwhile.
+        // Exactly the length measured at open is read: a file that grows meanwhile is hashed
+        // up to it, one that shrinks fails with the read's error.
         const std::uint64_t length = file->Length();
         const std::uint64_t full_blocks = length / kBlockSize;
         const std::size_t rest = static_cast<std::size_t>(length % kBlockSize);

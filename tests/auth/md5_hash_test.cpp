@@ -6,13 +6,15 @@
 
 #include "app/error.h"
 #include "platform/platform.h"
-#include "recording_crypto_service.h"
+#include "support/raised_error.h"
+#include "support/recording_crypto_service.h"
 
 namespace varnholt {
 namespace {
 
 using testing::CryptoScript;
 using testing::CryptoStep;
+using testing::RaisedError;
 using testing::RecordingCryptoService;
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
@@ -66,13 +68,9 @@ TEST(MD5HashTest, EmptyArrayRaisesSubscriptOutOfRangeWithoutCallingTheService) {
     auto script = std::make_shared<CryptoScript>();
     auto hasher = MakeHasher(script);
     const int calls_after_creation = script->calls;
-    try {
-        hasher->HashBytes({});
-        FAIL() << "no error raised";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), 9);
-        EXPECT_EQ(error.description(), "Subscript out of range");
-    }
+    const Error error = RaisedError([&] { hasher->HashBytes({}); });
+    EXPECT_EQ(error.number(), 9);
+    EXPECT_EQ(error.description(), "Subscript out of range");
     EXPECT_EQ(script->calls, calls_after_creation);
     EXPECT_TRUE(script->created.empty());
 }
@@ -92,14 +90,10 @@ TEST_P(MD5HashServiceFailureTest, RaisesItsNumberSourceAndDescriptionWithTheCode
     auto script = std::make_shared<CryptoScript>();
     script->fail_at = failure.step;
     script->fail_code = failure.code;
-    try {
-        MakeHasher(script)->HashBytes(Bytes("abc"));
-        FAIL() << "no error raised";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), failure.number);
-        EXPECT_EQ(error.source(), failure.source);
-        EXPECT_EQ(error.description(), failure.description);
-    }
+    const Error error = RaisedError([&] { MakeHasher(script)->HashBytes(Bytes("abc")); });
+    EXPECT_EQ(error.number(), failure.number);
+    EXPECT_EQ(error.source(), failure.source);
+    EXPECT_EQ(error.description(), failure.description);
     // Whatever failed, nothing the service handed out outlives the hasher.
     EXPECT_EQ(script->LiveHashes(), 0);
     EXPECT_EQ(script->contexts_released, failure.step == CryptoStep::kAcquire ? 0 : 1);

@@ -111,7 +111,10 @@ void WriteAll(int fd, std::string_view bytes, const std::string& subject) {
 }
 
 std::string TempPrefix(const std::filesystem::path& hive) {
-    return "." + hive.filename().string() + ".";
+    std::string prefix = ".";
+    prefix += hive.filename().string();
+    prefix += '.';
+    return prefix;
 }
 
 // Temporary files of writers that died mid-write. Only called under the hive's lock, when no

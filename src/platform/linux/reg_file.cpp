@@ -422,7 +422,7 @@ RegFile RegFile::Parse(std::string_view bytes) {
         Line line{std::string(rest.substr(0, end)), ""};
         if (end != std::string_view::npos) {
             const std::size_t length = rest.substr(end).starts_with("\r\n") ? 2 : 1;
-            line.end = rest.substr(end, length);
+            line.end = length == 2 ? "\r\n" : rest[end] == '\r' ? "\r" : "\n";
             rest.remove_prefix(end + length);
         } else {
             rest = {};

@@ -70,10 +70,11 @@ std::string Describe(std::uint32_t code) {
     Raise(ErrorNumber(code), source, Describe(code));
 }
 
-// A BSTR argument for the object; raises when the text is not UTF-8 or too long.
+// A BSTR argument for the object; raises when the text is not UTF-8, too long, or holds a
+// NUL, where the registry would silently cut a name or a value short.
 void SetTextArgument(VARIANT& argument, std::string_view text, const std::string& source) {
     const std::optional<std::wstring> wide = Widen(text);
-    if (!wide || wide->size() > UINT_MAX) {
+    if (!wide || wide->size() > UINT_MAX || wide->find(L'\0') != std::wstring::npos) {
         RaiseHresult(E_INVALIDARG, source);
     }
     argument.vt = VT_BSTR;

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFont>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,6 +29,7 @@ namespace {
 constexpr char kPasswordCharProperty[] = "varnholtPasswordChar";
 constexpr char kErrorReportTitle[] = "Varnholt";
 constexpr double kTwipsPerInch = 1440;
+constexpr int kDialogFontPoints = 8;
 
 QString ToQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -161,6 +163,13 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
     const ui::WindowDescription& description = window.description();
     form_->setObjectName(ToQString(description.name));
     form_->setWindowTitle(ToQString(description.caption));
+    // The layouts in twips were made for the narrow 8-point Windows dialog font; the toolkit's
+    // own family at that size, in its narrower cut where it has one, keeps each caption inside
+    // its control.
+    QFont font = form_->font();
+    font.setPointSize(kDialogFontPoints);
+    font.setStretch(QFont::SemiCondensed);
+    form_->setFont(font);
     form_->setFixedSize(toolkit.Pixels(description.client_width),
                         toolkit.Pixels(description.client_height));
 

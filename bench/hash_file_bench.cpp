@@ -1,0 +1,31 @@
+// Hashes one file with MD5Hash::HashFile and prints the digest and the process's peak
+// resident memory, for bench/hash_file.sh to set beside the peer tools.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "app/error.h"
+#include "auth/md5_hash.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+        return 2;
+    }
+    try {
+        varnholt::MD5Hash hasher(varnholt::platform::CreateCryptoService(),
+                                 varnholt::platform::CreateFileAccess());
+        const std::string digest = hasher.HashFile(argv[1]);
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        std::printf("%s %ld\n", digest.c_str(), usage.ru_maxrss);
+        return 0;
+    } catch (const varnholt::Error& error) {
+        std::fprintf(stderr, "%s\n", varnholt::FormatErrorReport(error).c_str());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+    }
+    return 1;
+}

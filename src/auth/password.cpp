@@ -1,0 +1,48 @@
+#include "auth/password.h"
+
+#include <vector>
+
+#include "auth/utf16le.h"
+#include "platform/platform.h"
+
+namespace varnholt {
+
+SharedInstance<MD5Hash>& SharedHasher() {
+    static SharedInstance<MD5Hash> hasher([] {
+        return std::make_unique<MD5Hash>(platform::CreateCryptoService(),
+                                         platform::CreateFileAccess());
+    });
+    return hasher;
+}
+
+SharedInstance<SettingsStore>& SharedSettingsStore() {
+    static SharedInstance<SettingsStore> store([] { return platform::CreateSettingsStore(); });
+    return store;
+}
+
+std::string PasswordDigest(std::string_view text) {
+    std::string salted(text);
+    salted += kPasswordSalt;
+    const std::vector<std::uint8_t> bytes = Utf16LeBytes(salted);
+    return SharedHasher().Get().HashBytes(bytes);
+}
+
+std::string& PasswordHash() {
+    static std::string hash;
+    return hash;
+}
+
+void LoadPasswordHash() {
+    PasswordHash() = SharedSettingsStore().Get().GetSetting(kPasswordApplication, kPasswordSection,
+                                                            kPasswordKey, "");
+    if (PasswordHash().empty()) {
+        PasswordHash() = PasswordDigest(kInitialPassword);
+    }
+}
+
+void SavePasswordHash(std::string_view digest) {
+    SharedSettingsStore().Get().SaveSetting(kPasswordApplication, kPasswordSection, kPasswordKey,
+                                            digest);
+}
+
+}  // namespace varnholt

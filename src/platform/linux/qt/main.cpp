@@ -1,0 +1,18 @@
+// The program on Linux: Qt's application object, the Qt windows, then the portable entry.
+#include <QApplication>
+
+#include "app/application.h"
+#include "platform/linux/qt/qt_toolkit.h"
+
+int main() {
+    // The program takes no command line; Qt sees only its name.
+    int argc = 1;
+    char name[] = "varnholt";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    varnholt::platform::qt::QtToolkit toolkit;
+    const int status = varnholt::app::RunProgram(toolkit, [] { QApplication::exec(); });
+    // Windows unloaded in the last events are still waiting to be deleted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
+}

@@ -1,0 +1,44 @@
+#include "auth/utf16le.h"
+
+#include <gtest/gtest.h>
+
+namespace varnholt {
+namespace {
+
+std::vector<std::uint8_t> Units(std::initializer_list<std::uint16_t> units) {
+    std::vector<std::uint8_t> bytes;
+    for (std::uint16_t unit : units) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+TEST(Utf16LeBytesTest, EncodesEachLengthOfUtf8AndSurrogatePairs) {
+    EXPECT_EQ(Utf16LeBytes("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"),
+              Units({0x0041, 0x00E9, 0x20AC, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF}));
+    EXPECT_EQ(Utf16LeBytes(std::string_view("a\0b", 3)), Units({'a', 0, 'b'}));
+    EXPECT_TRUE(Utf16LeBytes("").empty());
+}
+
+TEST(Utf16LeBytesTest, ReplacesEachMaximalIllFormedSubsequenceWithOneReplacementCharacter) {
+    constexpr std::uint16_t R = 0xFFFD;
+    const std::pair<std::string_view, std::vector<std::uint8_t>> cases[] = {
+        {"\x80", Units({R})},                          // stray continuation
+        {"\xC0\xAF", Units({R, R})},                   // overlong lead, never valid
+        {"\xE0\x80\xAF", Units({R, R, R})},            // overlong three-byte form
+        {"\xED\xA0\x80", Units({R, R, R})},            // an encoded surrogate
+        {"\xF4\x90\x80\x80", Units({R, R, R, R})},     // past U+10FFFF
+        {"\xF5\x80", Units({R, R})},                   // lead byte out of range
+        {"\xE2\x82", Units({R})},                      // truncated at the end: one subpart
+        {"\xE2\x82x", Units({R, 'x'})},                // the breaking byte starts anew
+        {"\xF0\x9F\x98\xC3\xA9", Units({R, 0x00E9})},  //
+        {"\xFF\xFE", Units({R, R})},
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(Utf16LeBytes(input), expected);
+    }
+}
+
+}  // namespace
+}  // namespace varnholt

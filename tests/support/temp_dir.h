@@ -1,0 +1,42 @@
+// A fresh folder for one test, removed with everything in it at the end. Portable: the
+// Windows build runs the same tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+namespace varnholt::testing {
+
+class TempDir {
+  public:
+    TempDir() {
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            auto candidate = std::filesystem::temp_directory_path() /
+                             ("varnholt-" + std::to_string(random()) + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate;
+            }
+        }
+        if (path_.empty()) {
+            throw std::runtime_error("cannot create a temporary folder");
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace varnholt::testing
