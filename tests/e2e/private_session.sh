@@ -6,8 +6,19 @@
 # After sourcing: $scratch (a tmpfs folder), $machine_hive, $user_hive, DISPLAY.
 
 if [[ -z "${VARNHOLT_PRIVATE_SESSION:-}" ]]; then
+    for tool in Xvfb xdotool unshare iconv; do
+        command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing" >&2; exit 77; }
+    done
+    namespace=(unshare --mount --propagation private)
+    if [[ $(id -u) -ne 0 ]]; then
+        namespace+=(--map-root-user)  # a user namespace lets an ordinary user mount there
+    fi
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        echo "SKIP: no private mount namespace here (${namespace[*]})" >&2
+        exit 77
+    fi
     export VARNHOLT_PRIVATE_SESSION=1
-    exec unshare --mount --propagation private -- "$0" "$@"
+    exec "${namespace[@]}" -- "$0" "$@"
 fi
 
 # A folder that only this namespace sees as empty. When it does not exist, the nearest folder
