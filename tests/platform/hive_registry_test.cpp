@@ -154,7 +154,8 @@ TEST_F(HiveRegistryTest, WithoutRightsWritesAreDeniedAndReadsStillWork) {
 }
 
 TEST_F(HiveRegistryTest, UnreadableHiveReadsAsAccessDenied) {
-    registry_.RegWrite("HKCU\\A\\p", std::string("secret digest"), "REG_SZ");  // 0600
+    registry_.RegWrite("HKCU\\A\\p", std::string("secret digest"), "REG_SZ");
+    std::filesystem::permissions(user_, std::filesystem::perms::none);
     WithoutWriteRights no_rights(user_.parent_path());
     EXPECT_EQ(ErrorOf([&] { registry_.RegRead("HKCU\\A\\p"); }).number(),
               ErrorNumber(registry_error::kAccessDenied));
@@ -172,6 +173,17 @@ TEST_F(HiveRegistryTest, BadTypesAndTextAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(ErrorOf([&] { registry_.RegWrite("HKLM\\A]\n[B\\v", 1, "REG_DWORD"); }).number(),
               ErrorNumber(0x80070057));
     EXPECT_FALSE(std::filesystem::exists(machine_));
+}
+
+TEST_F(HiveRegistryTest, HiveWithoutFolderLivesInTheCurrentOne) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder_.path());
+    HiveRegistry registry("machine.reg", "user.reg");
+    registry.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD");
+    const RegValue read = registry.RegRead("HKLM\\A\\Start");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(read, RegValue(3));
+    EXPECT_TRUE(std::filesystem::exists(folder_.path() / "machine.reg"));
 }
 
 TEST_F(HiveRegistryTest, TempFilesOfAWriterThatDiedAreClearedByTheNextWrite) {
