@@ -155,6 +155,13 @@ class QtToolkitTest : public QObject {
         QCOMPARE(first_clicks, 1);
         QVERIFY(first_radio->isChecked());
 
+        Press(form, Qt::Key_Down);  // focus and selection move on to the next option
+        QVERIFY(second.value() && !first.value());
+        QCOMPARE(form->focusWidget(), second_radio);
+        Press(form, Qt::Key_Up);
+        QCOMPARE(first_clicks, 2);
+        QCOMPARE(form->focusWidget(), first_radio);
+
         const int dispatches = sink.dispatches;
         second.SetValue(true);  // from code: shown, without coming back as a user's click
         QVERIFY(second_radio->isChecked() && !first_radio->isChecked());
