@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -62,6 +63,24 @@ class ModelButton final : public Button {
     void nextCheckState() override {}
     bool hitButton(const QPoint& position) const override {
         return this->rect().contains(position);
+    }
+    // As on Windows, an arrow key moves to the next option of the window and selects it.
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        const bool forward = key == Qt::Key_Down || key == Qt::Key_Right;
+        const bool backward = key == Qt::Key_Up || key == Qt::Key_Left;
+        if constexpr (std::is_same_v<Button, QRadioButton>) {
+            if (forward || backward) {
+                QWidget* next = this;
+                do {
+                    next = forward ? next->nextInFocusChain() : next->previousInFocusChain();
+                } while (next != this && qobject_cast<QRadioButton*>(next) == nullptr);
+                next->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+                static_cast<QRadioButton*>(next)->click();
+                return;
+            }
+        }
+        Button::keyPressEvent(event);
     }
 };
 
