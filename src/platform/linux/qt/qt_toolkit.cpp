@@ -90,7 +90,8 @@ class QtWindowView;
 
 // The top-level widget of one window. It outlives its view by a little (it is deleted once
 // control is back in the event loop, as the view may go inside one of its own events), so
-// every input checks that the view is still there.
+// every input checks that the view is still there. The flow reports what an input raises; were
+// anything to escape it all the same, the process ends here rather than unwind through Qt.
 class FormWidget final : public QWidget {
   public:
     explicit FormWidget(QtWindowView* view)
@@ -99,7 +100,7 @@ class FormWidget final : public QWidget {
           view_(view) {}
 
     void Detach() noexcept { view_ = nullptr; }
-    void Send(const std::function<void()>& input);
+    void Send(const std::function<void()>& input) noexcept;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -138,9 +139,9 @@ class QtWindowView final : public ui::WindowView {
 
     void ControlChanged(const ui::Control& control) override;
 
-    void Send(const std::function<void()>& input) { input_.Dispatch(input); }
-    void CloseBox() { input_.CloseRequested(window_); }
-    bool ClickDefaultButton();
+    void Send(const std::function<void()>& input) noexcept { input_.Dispatch(input); }
+    void CloseBox() noexcept { input_.CloseRequested(window_); }
+    bool ClickDefaultButton() noexcept;
     void RunModal();
 
   private:
@@ -155,7 +156,7 @@ class QtWindowView final : public ui::WindowView {
     QEventLoop* modal_loop_ = nullptr;
 };
 
-void FormWidget::Send(const std::function<void()>& input) {
+void FormWidget::Send(const std::function<void()>& input) noexcept {
     if (view_ != nullptr) {
         view_->Send(input);
     }
@@ -339,7 +340,7 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
     }
 }
 
-bool QtWindowView::ClickDefaultButton() {
+bool QtWindowView::ClickDefaultButton() noexcept {
     if (default_button_ == nullptr) {
         return false;
     }
