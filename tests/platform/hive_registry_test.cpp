@@ -144,6 +144,19 @@ TEST_F(HiveRegistryTest, WithoutRightsWritesAreDeniedAndReadsStillWork) {
     EXPECT_EQ(ReadBytes(machine_), before);
 }
 
+TEST_F(HiveRegistryTest, ReadOnlyHiveIsNotReplacedThroughAWritableFolder) {
+    WriteHive(machine_, "[HKEY_LOCAL_MACHINE\\A]\n\"Start\"=dword:00000004\n");
+    const std::string before = ReadBytes(machine_);
+    std::filesystem::permissions(machine_.parent_path(), std::filesystem::perms::all);
+    std::filesystem::permissions(machine_, std::filesystem::perms(0444));
+    const Error error = RaisedError([&] {
+        testing::AsOrdinaryUser as_user;
+        registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD");
+    });
+    EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
+    EXPECT_EQ(ReadBytes(machine_), before);
+}
+
 TEST_F(HiveRegistryTest, UnreadableHiveReadsAsAccessDenied) {
     registry_.RegWrite("HKCU\\A\\p", std::string("secret digest"), "REG_SZ");
     std::filesystem::permissions(user_, std::filesystem::perms::none);

@@ -194,6 +194,9 @@ void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
 
     struct stat previous {};
     const bool exists = ::stat(hive.c_str(), &previous) == 0;
+    // The rename needs rights to the folder only; a hive its owner made read-only stays so.
+    if (exists && ::faccessat(AT_FDCWD, hive.c_str(), W_OK, AT_EACCESS) != 0)
+        throw SystemFailure{errno, hive.string()};
     const std::optional<std::string> bytes = ReadWholeFile(hive);
     RegFile file = bytes ? RegFile::Parse(*bytes) : RegFile::New();
     edit(file);
