@@ -178,6 +178,10 @@ TEST_F(HiveRegistryTest, BadTypesAndTextAreRefusedBeforeAnythingIsWritten) {
               ErrorNumber(0x80070057));
     EXPECT_EQ(RaisedError([&] { registry_.RegWrite("HKLM\\A]\n[B\\v", 1, "REG_DWORD"); }).number(),
               ErrorNumber(0x80070057));
+    EXPECT_EQ(RaisedError([&] {
+                  registry_.RegWrite(std::string("HKLM\\A\0B\\v", 10), 1, "REG_DWORD");
+              }).number(),
+              ErrorNumber(0x80070057));
     EXPECT_FALSE(std::filesystem::exists(machine_));
 }
 

@@ -307,7 +307,8 @@ RegValue HiveRegistry::RegRead(const std::string& name) {
 
 void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std::string_view type) {
     const Location location = Locate(name, kWriteSource);
-    if (!IsValidUtf8(name) || name.find_first_of("\r\n") != std::string::npos) {
+    if (!IsValidUtf8(name) ||
+        name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
         Raise(ErrorNumber(kInvalidArgument), kWriteSource,
               "Invalid registry key name " + Quoted(name) + ".");
     }
