@@ -16,9 +16,13 @@ done
 command -v zenity >/dev/null || { echo "zenity is missing (tools/install-deps --test)" >&2; exit 1; }
 source "$root/tests/e2e/private_session.sh"
 
+# Ends a program started by map_watch. Its parent has gone, so it is done once it is a zombie
+# (whoever adopted it reaps it in its own time).
 stop() {
     kill "$1" 2>/dev/null || return 0
-    while kill -0 "$1" 2>/dev/null; do sleep 0.01; done
+    while [[ -e /proc/$1 && "$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)" != Z ]]; do
+        sleep 0.01
+    done
 }
 
 median() {

@@ -9,12 +9,18 @@ if [[ -z "${VARNHOLT_PRIVATE_SESSION:-}" ]]; then
     for tool in Xvfb xdotool unshare iconv; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing" >&2; exit 77; }
     done
-    namespace=(unshare --mount --propagation private)
-    if [[ $(id -u) -ne 0 ]]; then
-        namespace+=(--map-root-user)  # a user namespace lets an ordinary user mount there
-    fi
-    if ! "${namespace[@]}" true 2>/dev/null; then
-        echo "SKIP: no private mount namespace here (${namespace[*]})" >&2
+    # Root may mount in a new mount namespace; elsewhere a user namespace may allow it.
+    namespace=()
+    for candidate in "unshare --mount --propagation private" \
+        "unshare --map-root-user --mount --propagation private"; do
+        read -ra try_namespace <<<"$candidate"
+        if "${try_namespace[@]}" sh -c 'mount -t tmpfs tmpfs /mnt' 2>/dev/null; then
+            namespace=("${try_namespace[@]}")
+            break
+        fi
+    done
+    if ((${#namespace[@]} == 0)); then
+        echo "SKIP: no private mount namespace in which to mount here" >&2
         exit 77
     fi
     export VARNHOLT_PRIVATE_SESSION=1

@@ -8,10 +8,12 @@
 #include "app/error.h"
 #include "platform/linux/reg_file.h"
 #include "support/hive_files.h"
+#include "support/raised_error.h"
 
 namespace varnholt::platform {
 namespace {
 
+using testing::RaisedError;
 using testing::ReadBytes;
 using testing::WithoutWriteRights;
 using testing::WriteBytes;
@@ -19,18 +21,6 @@ using testing::WriteHive;
 
 class HiveRegistryTest : public ::testing::Test {
   protected:
-    // The error a call raised, or a failure when it raised none.
-    template <typename Call>
-    Error ErrorOf(Call call) {
-        try {
-            call();
-        } catch (const Error& error) {
-            return error;
-        }
-        ADD_FAILURE() << "no error raised";
-        return Error(0, "", "");
-    }
-
     mode_t ModeOf(const std::filesystem::path& path) {
         struct stat status {};
         EXPECT_EQ(::stat(path.c_str(), &status), 0);
@@ -68,7 +58,7 @@ TEST_F(HiveRegistryTest, RootsChooseTheHiveAndWritesCreateFoldersFilesAndKeys) {
 
 TEST_F(HiveRegistryTest, ReadsFailWithTheShellsNumbersAndWordsForWhatIsMissing) {
     const auto expect_unreadable = [&](const std::string& name) {
-        const Error error = ErrorOf([&] { registry_.RegRead(name); });
+        const Error error = RaisedError([&] { registry_.RegRead(name); });
         EXPECT_EQ(error.number(), ErrorNumber(registry_error::kNotFound)) << name;
         EXPECT_EQ(error.source(), "WshShell.RegRead");
         EXPECT_EQ(error.description(), "Unable to open registry key \"" + name + "\" for reading.");
@@ -89,7 +79,7 @@ TEST_F(HiveRegistryTest, ReadsFailWithTheShellsNumbersAndWordsForWhatIsMissing) 
     for (const std::string name :
          {"HKCR\\.txt\\x", "HKEY_USERS\\x\\y", "SYSTEM\\X\\Start", "HKLM", ""}) {
         for (const bool write : {false, true}) {
-            const Error error = ErrorOf([&] {
+            const Error error = RaisedError([&] {
                 if (write)
                     registry_.RegWrite(name, 1, "REG_DWORD");
                 else
@@ -123,14 +113,14 @@ TEST_F(HiveRegistryTest, DamagedHiveIsNeverOverwrittenAndTheErrorNamesFileAndLin
         "5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"Start\"=dword:00000004\r\n"
         "\"Broken\"=dword:zz\r\n";
     WriteBytes(machine_, damaged);
-    const Error error = ErrorOf([&] { registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD"); });
+    const Error error = RaisedError([&] { registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD"); });
     EXPECT_EQ(error.number(), ErrorNumber(0x800703F1));
     EXPECT_EQ(error.source(), "WshShell.RegWrite");
     EXPECT_NE(error.description().find(machine_.string() + " line 5"), std::string::npos)
         << error.description();
     EXPECT_NE(error.description().find("HKLM\\A\\Start"), std::string::npos) << error.description();
     EXPECT_EQ(ReadBytes(machine_), damaged);
-    EXPECT_EQ(ErrorOf([&] { registry_.RegRead("HKLM\\A\\Start"); }).number(),
+    EXPECT_EQ(RaisedError([&] { registry_.RegRead("HKLM\\A\\Start"); }).number(),
               ErrorNumber(registry_error::kNotFound));
     // Only this file's trouble: the other hive is written as usual.
     registry_.RegWrite("HKCU\\A\\Start", 3, "REG_DWORD");
@@ -144,7 +134,8 @@ TEST_F(HiveRegistryTest, WithoutRightsWritesAreDeniedAndReadsStillWork) {
          {machine_.parent_path(), folder_.path() / "var" / "missing"}) {
         HiveRegistry registry(folder / "machine.reg", user_);
         WithoutWriteRights no_rights(machine_.parent_path());
-        const Error error = ErrorOf([&] { registry.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD"); });
+        const Error error =
+            RaisedError([&] { registry.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD"); });
         EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
         EXPECT_EQ(error.description(), "Invalid root in registry key \"HKLM\\A\\Start\".");
     }
@@ -153,25 +144,56 @@ TEST_F(HiveRegistryTest, WithoutRightsWritesAreDeniedAndReadsStillWork) {
     EXPECT_EQ(ReadBytes(machine_), before);
 }
 
+TEST_F(HiveRegistryTest, ReadOnlyHiveIsNotReplacedThroughAWritableFolder) {
+    WriteHive(machine_, "[HKEY_LOCAL_MACHINE\\A]\n\"Start\"=dword:00000004\n");
+    const std::string before = ReadBytes(machine_);
+    std::filesystem::permissions(machine_.parent_path(), std::filesystem::perms::all);
+    std::filesystem::permissions(machine_, std::filesystem::perms(0444));
+    const Error error = RaisedError([&] {
+        testing::AsOrdinaryUser as_user;
+        registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD");
+    });
+    EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
+    EXPECT_EQ(ReadBytes(machine_), before);
+}
+
 TEST_F(HiveRegistryTest, UnreadableHiveReadsAsAccessDenied) {
-    registry_.RegWrite("HKCU\\A\\p", std::string("secret digest"), "REG_SZ");  // 0600
+    registry_.RegWrite("HKCU\\A\\p", std::string("secret digest"), "REG_SZ");
+    std::filesystem::permissions(user_, std::filesystem::perms::none);
     WithoutWriteRights no_rights(user_.parent_path());
-    EXPECT_EQ(ErrorOf([&] { registry_.RegRead("HKCU\\A\\p"); }).number(),
+    EXPECT_EQ(RaisedError([&] { registry_.RegRead("HKCU\\A\\p"); }).number(),
               ErrorNumber(registry_error::kAccessDenied));
 }
 
 TEST_F(HiveRegistryTest, BadTypesAndTextAreRefusedBeforeAnythingIsWritten) {
-    EXPECT_EQ(ErrorOf([&] { registry_.RegWrite("HKLM\\A\\v", 1, "REG_BINARY"); }).number(),
+    EXPECT_EQ(RaisedError([&] { registry_.RegWrite("HKLM\\A\\v", 1, "REG_BINARY"); }).number(),
               ErrorNumber(0x80070057));
-    EXPECT_EQ(
-        ErrorOf([&] { registry_.RegWrite("HKLM\\A\\v", std::string("3"), "REG_DWORD"); }).number(),
-        ErrorNumber(0x80020005));
-    EXPECT_EQ(
-        ErrorOf([&] { registry_.RegWrite("HKLM\\A\\v", std::string("\xC3"), "REG_SZ"); }).number(),
-        ErrorNumber(0x80070057));
-    EXPECT_EQ(ErrorOf([&] { registry_.RegWrite("HKLM\\A]\n[B\\v", 1, "REG_DWORD"); }).number(),
+    EXPECT_EQ(RaisedError([&] {
+                  registry_.RegWrite("HKLM\\A\\v", std::string("3"), "REG_DWORD");
+              }).number(),
+              ErrorNumber(0x80020005));
+    EXPECT_EQ(RaisedError([&] {
+                  registry_.RegWrite("HKLM\\A\\v", std::string("\xC3"), "REG_SZ");
+              }).number(),
+              ErrorNumber(0x80070057));
+    EXPECT_EQ(RaisedError([&] { registry_.RegWrite("HKLM\\A]\n[B\\v", 1, "REG_DWORD"); }).number(),
+              ErrorNumber(0x80070057));
+    EXPECT_EQ(RaisedError([&] {
+                  registry_.RegWrite(std::string("HKLM\\A\0B\\v", 10), 1, "REG_DWORD");
+              }).number(),
               ErrorNumber(0x80070057));
     EXPECT_FALSE(std::filesystem::exists(machine_));
+}
+
+TEST_F(HiveRegistryTest, HiveWithoutFolderLivesInTheCurrentOne) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder_.path());
+    HiveRegistry registry("machine.reg", "user.reg");
+    registry.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD");
+    const RegValue read = registry.RegRead("HKLM\\A\\Start");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(read, RegValue(3));
+    EXPECT_TRUE(std::filesystem::exists(folder_.path() / "machine.reg"));
 }
 
 TEST_F(HiveRegistryTest, TempFilesOfAWriterThatDiedAreClearedByTheNextWrite) {

@@ -10,11 +10,13 @@
 #include "platform/linux/hive_registry.h"
 #include "policy/registry_shell.h"
 #include "support/hive_files.h"
+#include "support/raised_error.h"
 
 namespace varnholt {
 namespace {
 
 using platform::HiveRegistry;
+using testing::RaisedError;
 using testing::ReadBytes;
 using testing::WithoutWriteRights;
 using testing::WriteHive;
@@ -196,15 +198,13 @@ TEST_F(UsbPolicyTest, ApplyAddsAMissingPolicyKeyAndKeepsTheRest) {
 TEST_F(UsbPolicyTest, ApplyWithoutRightsReportsAccessDeniedAndChangesNeitherValue) {
     WriteMachineHive("dword:00000003", "dword:00000000");
     const std::string before = ReadBytes(machine_);
-    try {
+    const Error error = RaisedError([&] {
         WithoutWriteRights no_rights(machine_.parent_path());
         ApplyUsbMode(UsbMode::kDisable);
-        FAIL() << "the write succeeded";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
-        EXPECT_EQ(error.source(), "WshShell.RegWrite");
-        EXPECT_NE(error.description().find(kStart), std::string::npos) << error.description();
-    }
+    });
+    EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
+    EXPECT_EQ(error.source(), "WshShell.RegWrite");
+    EXPECT_NE(error.description().find(kStart), std::string::npos) << error.description();
     EXPECT_EQ(log_, std::vector<std::string>{"write " + std::string(kStart) + "=4 REG_DWORD"});
     EXPECT_EQ(ReadBytes(machine_), before);
 }
@@ -212,12 +212,8 @@ TEST_F(UsbPolicyTest, ApplyWithoutRightsReportsAccessDeniedAndChangesNeitherValu
 TEST_F(UsbPolicyTest, FailedWriteProtectWriteReachesTheCallerAfterStartChanged) {
     WriteMachineHive("dword:00000003", "dword:00000000");
     UseShell(kWriteProtect);
-    try {
-        ApplyUsbMode(UsbMode::kDisable);
-        FAIL() << "the write succeeded";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), ErrorNumber(0x80070070));
-    }
+    EXPECT_EQ(RaisedError([] { ApplyUsbMode(UsbMode::kDisable); }).number(),
+              ErrorNumber(0x80070070));
     EXPECT_EQ(Read(kStart), RegValue(4));
     EXPECT_EQ(Read(kWriteProtect), RegValue(0));
 }
@@ -261,13 +257,11 @@ TEST_F(UsbPolicyTest, SetRegistryLockWithoutRightsReportsTheError) {
     const std::string before = ReadBytes(user_);
     std::filesystem::permissions(user_,
                                  std::filesystem::perms(0644));  // readable once rights are dropped
-    try {
+    const Error error = RaisedError([&] {
         WithoutWriteRights no_rights(user_.parent_path());
         SetRegistryLock(false);
-        FAIL() << "the write succeeded";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
-    }
+    });
+    EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
     EXPECT_EQ(ReadBytes(user_), before);
 }
 
@@ -281,12 +275,8 @@ TEST_F(UsbPolicyTest, ShellThatCannotBeCreatedFailsThatUseAndTheNextUseRetries) 
     });
     EXPECT_EQ(GetUsbState(), UsbMode::kDisable);  // the failure is absorbed like a failed read
     EXPECT_EQ(attempts, 1);
-    try {
-        ApplyUsbMode(UsbMode::kReadOnly);
-        FAIL() << "the write succeeded";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), ErrorNumber(0x80040154));
-    }
+    EXPECT_EQ(RaisedError([] { ApplyUsbMode(UsbMode::kReadOnly); }).number(),
+              ErrorNumber(0x80040154));
     EXPECT_EQ(attempts, 2);
     EXPECT_EQ(GetUsbState(), UsbMode::kReadWrite);
     EXPECT_EQ(GetRegistryLock(), false);

@@ -5,8 +5,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <array>
@@ -153,6 +155,13 @@ class QtToolkitTest : public QObject {
         QCOMPARE(first_clicks, 1);
         QVERIFY(first_radio->isChecked());
 
+        Press(form, Qt::Key_Down);  // focus and selection move on to the next option
+        QVERIFY(second.value() && !first.value());
+        QCOMPARE(form->focusWidget(), second_radio);
+        Press(form, Qt::Key_Up);
+        QCOMPARE(first_clicks, 2);
+        QCOMPARE(form->focusWidget(), first_radio);
+
         const int dispatches = sink.dispatches;
         second.SetValue(true);  // from code: shown, without coming back as a user's click
         QVERIFY(second_radio->isChecked() && !first_radio->isChecked());
@@ -254,6 +263,29 @@ class QtToolkitTest : public QObject {
         QVERIFY(form);
         const QPixmap shown = form->findChild<QLabel*>("Picture")->pixmap();
         QCOMPARE(shown.toImage(), toolkit.Pixmap("READONLY").toImage());
+    }
+
+    void theErrorReportWaitsForTheUserAndShowsTheWholeText() {
+        QString title;
+        QString text;
+        bool critical = false;
+        QTimer reader;  // runs inside the report's own event loop
+        QObject::connect(&reader, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                return;
+            }
+            reader.stop();
+            title = box->windowTitle();
+            text = box->text();
+            critical = box->icon() == QMessageBox::Critical;
+            QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+        });
+        reader.start(10);
+        toolkit.ShowErrorReport("Run-time error '326':\n\nResource with identifier 'X' not found");
+        QCOMPARE(title, QString("Varnholt"));
+        QCOMPARE(text, QString("Run-time error '326':\n\nResource with identifier 'X' not found"));
+        QVERIFY(critical);
     }
 
     void keyDownReportsWindowsKeyCodesAndShiftBits() {

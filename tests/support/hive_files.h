@@ -55,34 +55,48 @@ inline void WriteHive(const std::filesystem::path& path, std::string_view body) 
     WriteBytes(path, "Windows Registry Editor Version 5.00\n\n" + std::string(body));
 }
 
+// While alive, a process running as root acts as the user "nobody"; others stay as they are.
+class AsOrdinaryUser {
+  public:
+    AsOrdinaryUser() {
+        if (::geteuid() != 0)
+            return;
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::seteuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0)
+            throw std::runtime_error("seteuid failed");
+        dropped_ = true;
+    }
+    AsOrdinaryUser(const AsOrdinaryUser&) = delete;
+    AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
+    ~AsOrdinaryUser() {
+        if (dropped_) {
+            [[maybe_unused]] const int restored = ::seteuid(0);
+        }
+    }
+    bool dropped() const noexcept { return dropped_; }
+
+  private:
+    bool dropped_ = false;
+};
+
 // While alive, the process has no rights to write into folder (as an ordinary user has none
-// to write the machine's hive). Works for root too, by acting as the user "nobody".
+// to write the machine's hive).
 class WithoutWriteRights {
   public:
     explicit WithoutWriteRights(std::filesystem::path folder) : folder_(std::move(folder)) {
-        if (::geteuid() == 0) {
-            const passwd* nobody = ::getpwnam("nobody");
-            const uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
-            if (::seteuid(uid) != 0)
-                throw std::runtime_error("seteuid failed");
-            dropped_ = true;
-        } else {
+        if (!as_user_.dropped())
             std::filesystem::permissions(folder_, std::filesystem::perms(0555));
-        }
     }
     WithoutWriteRights(const WithoutWriteRights&) = delete;
     WithoutWriteRights& operator=(const WithoutWriteRights&) = delete;
     ~WithoutWriteRights() {
-        if (dropped_) {
-            [[maybe_unused]] const int restored = ::seteuid(0);
-        } else {
+        if (!as_user_.dropped())
             std::filesystem::permissions(folder_, std::filesystem::perms(0755));
-        }
     }
 
   private:
     std::filesystem::path folder_;
-    bool dropped_ = false;
+    AsOrdinaryUser as_user_;
 };
 
 }  // namespace varnholt::testing

@@ -110,6 +110,11 @@ void WriteAll(int fd, std::string_view bytes, const std::string& subject) {
     }
 }
 
+// A hive named without a folder lives in the current one.
+std::filesystem::path FolderOf(const std::filesystem::path& hive) {
+    return hive.has_parent_path() ? hive.parent_path() : std::filesystem::path(".");
+}
+
 std::string TempPrefix(const std::filesystem::path& hive) {
     std::string prefix = ".";
     prefix += hive.filename().string();
@@ -123,7 +128,7 @@ void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
     const std::string prefix = TempPrefix(hive);
     std::error_code error;
     std::vector<std::filesystem::path> orphans;
-    for (const auto& entry : std::filesystem::directory_iterator(hive.parent_path(), error)) {
+    for (const auto& entry : std::filesystem::directory_iterator(FolderOf(hive), error)) {
         const std::string name = entry.path().filename().string();
         if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
             orphans.push_back(entry.path());
@@ -136,7 +141,7 @@ void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
 // every instant the hive's name holds either the old file or the complete new one.
 void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode_t mode,
                  const struct stat* previous) {
-    const std::filesystem::path folder = hive.parent_path();
+    const std::filesystem::path folder = FolderOf(hive);
     std::string temp_name = (folder / (TempPrefix(hive) + "XXXXXX")).string();
     FileDescriptor temp(::mkostemp(temp_name.data(), O_CLOEXEC));
     if (temp.get() < 0)
@@ -171,7 +176,7 @@ void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode
 // RegFileError leaves the file untouched.
 void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
                 const std::function<void(RegFile&)>& edit) {
-    const std::filesystem::path folder = hive.parent_path();
+    const std::filesystem::path folder = FolderOf(hive);
     std::error_code created_error;
     std::filesystem::create_directories(folder, created_error);
     if (created_error)
@@ -189,6 +194,9 @@ void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
 
     struct stat previous {};
     const bool exists = ::stat(hive.c_str(), &previous) == 0;
+    // The rename needs rights to the folder only; a hive its owner made read-only stays so.
+    if (exists && ::faccessat(AT_FDCWD, hive.c_str(), W_OK, AT_EACCESS) != 0)
+        throw SystemFailure{errno, hive.string()};
     const std::optional<std::string> bytes = ReadWholeFile(hive);
     RegFile file = bytes ? RegFile::Parse(*bytes) : RegFile::New();
     edit(file);
@@ -299,7 +307,8 @@ RegValue HiveRegistry::RegRead(const std::string& name) {
 
 void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std::string_view type) {
     const Location location = Locate(name, kWriteSource);
-    if (!IsValidUtf8(name) || name.find_first_of("\r\n") != std::string::npos) {
+    if (!IsValidUtf8(name) ||
+        name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
         Raise(ErrorNumber(kInvalidArgument), kWriteSource,
               "Invalid registry key name " + Quoted(name) + ".");
     }

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,24 @@ class ModelButton final : public Button {
     bool hitButton(const QPoint& position) const override {
         return this->rect().contains(position);
     }
+    // As on Windows, an arrow key moves to the next option of the window and selects it.
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        const bool forward = key == Qt::Key_Down || key == Qt::Key_Right;
+        const bool backward = key == Qt::Key_Up || key == Qt::Key_Left;
+        if constexpr (std::is_same_v<Button, QRadioButton>) {
+            if (forward || backward) {
+                QWidget* next = this;
+                do {
+                    next = forward ? next->nextInFocusChain() : next->previousInFocusChain();
+                } while (next != this && qobject_cast<QRadioButton*>(next) == nullptr);
+                next->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+                static_cast<QRadioButton*>(next)->click();
+                return;
+            }
+        }
+        Button::keyPressEvent(event);
+    }
 };
 
 }  // namespace
@@ -71,7 +90,8 @@ class QtWindowView;
 
 // The top-level widget of one window. It outlives its view by a little (it is deleted once
 // control is back in the event loop, as the view may go inside one of its own events), so
-// every input checks that the view is still there.
+// every input checks that the view is still there. The flow reports what an input raises; were
+// anything to escape it all the same, the process ends here rather than unwind through Qt.
 class FormWidget final : public QWidget {
   public:
     explicit FormWidget(QtWindowView* view)
@@ -80,7 +100,7 @@ class FormWidget final : public QWidget {
           view_(view) {}
 
     void Detach() noexcept { view_ = nullptr; }
-    void Send(const std::function<void()>& input);
+    void Send(const std::function<void()>& input) noexcept;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -119,9 +139,9 @@ class QtWindowView final : public ui::WindowView {
 
     void ControlChanged(const ui::Control& control) override;
 
-    void Send(const std::function<void()>& input) { input_.Dispatch(input); }
-    void CloseBox() { input_.CloseRequested(window_); }
-    bool ClickDefaultButton();
+    void Send(const std::function<void()>& input) noexcept { input_.Dispatch(input); }
+    void CloseBox() noexcept { input_.CloseRequested(window_); }
+    bool ClickDefaultButton() noexcept;
     void RunModal();
 
   private:
@@ -136,7 +156,7 @@ class QtWindowView final : public ui::WindowView {
     QEventLoop* modal_loop_ = nullptr;
 };
 
-void FormWidget::Send(const std::function<void()>& input) {
+void FormWidget::Send(const std::function<void()>& input) noexcept {
     if (view_ != nullptr) {
         view_->Send(input);
     }
@@ -320,7 +340,7 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
     }
 }
 
-bool QtWindowView::ClickDefaultButton() {
+bool QtWindowView::ClickDefaultButton() noexcept {
     if (default_button_ == nullptr) {
         return false;
     }
