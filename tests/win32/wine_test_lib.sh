@@ -122,9 +122,6 @@ screenshot() {  # window, name
     if [[ -n "${VARNHOLT_SCREENSHOTS:-}" ]] && command -v import >/dev/null; then
         sleep 0.5  # let the window finish painting
         import -window "$1" "$VARNHOLT_SCREENSHOTS/$2.png"
-        # The capture takes the keyboard for a moment: give it back to the window.
-        xdotool windowfocus --sync "$1"
-        sleep 0.3
     fi
 }
 
