@@ -213,6 +213,12 @@ std::string Quoted(const std::string& name) {
           "Unable to open registry key " + Quoted(name) + " for reading.");
 }
 
+std::string DamagedHiveText(const std::string& name, const std::filesystem::path& hive,
+                            const RegFileError& damaged, const char* verb) {
+    return "Unable to " + std::string(verb) + " registry key " + Quoted(name) + ": " +
+           hive.string() + " line " + std::to_string(damaged.line()) + ": " + damaged.what();
+}
+
 bool FoldedEquals(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
@@ -292,8 +298,10 @@ RegValue HiveRegistry::RegRead(const std::string& name) {
     if (bytes) {
         try {
             value = RegFile::Parse(*bytes).Find(location.key, location.value_name);
-        } catch (const RegFileError&) {
-            // A damaged hive reads like a missing value; writing it says what is wrong.
+        } catch (const RegFileError& damaged) {
+            // Not "missing": a damaged user hive must not pass for one with no password set.
+            Raise(ErrorNumber(kCorruptHive), kReadSource,
+                  DamagedHiveText(name, *location.hive, damaged, "read"));
         }
     }
     if (value) {
@@ -318,8 +326,7 @@ void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std:
                    [&](RegFile& file) { file.Set(location.key, location.value_name, stored); });
     } catch (const RegFileError& damaged) {
         Raise(ErrorNumber(kCorruptHive), kWriteSource,
-              "Unable to write registry key " + Quoted(name) + ": " + location.hive->string() +
-                  " line " + std::to_string(damaged.line()) + ": " + damaged.what() +
+              DamagedHiveText(name, *location.hive, damaged, "write") +
                   "; the file was left unchanged.");
     } catch (const SystemFailure& failure) {
         const std::uint32_t number = ErrorNumberFor(failure.error);
