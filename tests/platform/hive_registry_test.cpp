@@ -27,7 +27,7 @@ class HiveRegistryTest : public ::testing::Test {
         return status.st_mode & 07777;
     }
 
-    testing::TempFolder folder_;
+    testing::TempDir folder_;
     std::filesystem::path machine_ = folder_.path() / "var" / "machine.reg";
     std::filesystem::path user_ = folder_.path() / "home" / "user.reg";
     HiveRegistry registry_{machine_, user_};

@@ -103,7 +103,7 @@ class Writer {
 
 class HiveWritersTest : public ::testing::Test {
   protected:
-    testing::TempFolder folder_;
+    testing::TempDir folder_;
     std::filesystem::path hive_ = folder_.path() / "machine.reg";
 };
 

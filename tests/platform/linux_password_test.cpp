@@ -50,7 +50,7 @@ class UserHiveSettingsTest : public ::testing::Test {
         PasswordHash().clear();
     }
 
-    testing::TempFolder folder_;
+    testing::TempDir folder_;
     std::filesystem::path machine_ = folder_.path() / "machine.reg";
     std::filesystem::path user_ = folder_.path() / "user.reg";
 };

@@ -1,4 +1,4 @@
-// HashFile over the POSIX file access: descriptors, special files, files that change while
+// HashFile over the POSIX file access: descriptors, special files, a file that shrinks while
 // read, and files past the 32-bit lengths.
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -114,13 +114,6 @@ TEST_F(PosixHashFileTest, FileThatShrinksWhileReadRaisesInputPastEndAndIsClosed)
     const std::uint8_t abc[] = {'a', 'b', 'c'};
     EXPECT_EQ(hasher_->HashBytes(abc), "900150983CD24FB0D6963F7D28E17F72");
     EXPECT_EQ(script_->LiveHashes(), 0);
-}
-
-TEST_F(PosixHashFileTest, FileThatGrowsWhileReadIsHashedUpToItsLengthAtOpen) {
-    const auto bytes = PatternBytes(kBlock + 100);
-    WriteFile(dir_ / "data", bytes);
-    UseFileAccess(std::make_unique<ResizingFileAccess>(5 * kBlock));
-    EXPECT_EQ(hasher_->HashFile(dir_ / "data"), hasher_->HashBytes(bytes));
 }
 
 long PeakResidentKib() {

@@ -80,7 +80,7 @@ class UsbPolicyTest : public ::testing::Test {
 
     RegValue Read(const char* name) { return HiveRegistry(machine_, user_).RegRead(name); }
 
-    testing::TempFolder folder_;
+    testing::TempDir folder_;
     std::filesystem::path machine_ = folder_.path() / "lib" / "machine.reg";
     std::filesystem::path user_ = folder_.path() / "config" / "user.reg";
     std::vector<std::string> log_;
@@ -182,31 +182,30 @@ TEST_F(UsbPolicyTest, ApplyWritesTheModeTableStartFirstCreatingKeysAndFiles) {
     }
 }
 
-TEST_F(UsbPolicyTest, ApplyAddsAMissingPolicyKeyAndKeepsTheRest) {
-    WriteHive(machine_,
-              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n"
-              "\"Start\"=dword:00000004\n\"ImagePath\"=hex(2):41,00,00,00\n");
-    ApplyUsbMode(UsbMode::kReadWrite);
-    EXPECT_EQ(ReadBytes(machine_),
-              "Windows Registry Editor Version 5.00\n\n"
-              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n"
-              "\"Start\"=dword:00000003\n\"ImagePath\"=hex(2):41,00,00,00\n\n"
-              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies]\n"
-              "\"WriteProtect\"=dword:00000000\n");
-}
-
-TEST_F(UsbPolicyTest, ApplyWithoutRightsReportsAccessDeniedAndChangesNeitherValue) {
+TEST_F(UsbPolicyTest, WritesWithoutRightsReportAccessDeniedAndChangeNothing) {
     WriteMachineHive("dword:00000003", "dword:00000000");
-    const std::string before = ReadBytes(machine_);
-    const Error error = RaisedError([&] {
-        WithoutWriteRights no_rights(machine_.parent_path());
-        ApplyUsbMode(UsbMode::kDisable);
-    });
-    EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
-    EXPECT_EQ(error.source(), "WshShell.RegWrite");
-    EXPECT_NE(error.description().find(kStart), std::string::npos) << error.description();
-    EXPECT_EQ(log_, std::vector<std::string>{"write " + std::string(kStart) + "=4 REG_DWORD"});
-    EXPECT_EQ(ReadBytes(machine_), before);
+    SetRegistryLock(true);
+    std::filesystem::permissions(user_, std::filesystem::perms(0644));  // readable as another user
+    struct Case {
+        void (*write)();
+        std::filesystem::path hive;
+        std::string first_write;
+    };
+    for (const Case& c : {Case{[] { ApplyUsbMode(UsbMode::kDisable); }, machine_,
+                               "write " + std::string(kStart) + "=4 REG_DWORD"},
+                          Case{[] { SetRegistryLock(false); }, user_,
+                               "write " + std::string(kRegistryTools) + "=0 REG_DWORD"}}) {
+        const std::string before = ReadBytes(c.hive);
+        log_.clear();
+        const Error error = RaisedError([&] {
+            WithoutWriteRights no_rights(c.hive.parent_path());
+            c.write();
+        });
+        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
+        EXPECT_EQ(error.source(), "WshShell.RegWrite");
+        EXPECT_EQ(log_, std::vector<std::string>{c.first_write});  // no write after the failed one
+        EXPECT_EQ(ReadBytes(c.hive), before);
+    }
 }
 
 TEST_F(UsbPolicyTest, FailedWriteProtectWriteReachesTheCallerAfterStartChanged) {
@@ -250,19 +249,6 @@ TEST_F(UsbPolicyTest, SetRegistryLockCreatesAndOverwritesTheValue) {
     EXPECT_TRUE(GetRegistryLock());
     EXPECT_EQ(log_.back(), "read " + std::string(kRegistryTools));
     EXPECT_EQ(log_[1], "write " + std::string(kRegistryTools) + "=1 REG_DWORD");
-}
-
-TEST_F(UsbPolicyTest, SetRegistryLockWithoutRightsReportsTheError) {
-    SetRegistryLock(true);
-    const std::string before = ReadBytes(user_);
-    std::filesystem::permissions(user_,
-                                 std::filesystem::perms(0644));  // readable once rights are dropped
-    const Error error = RaisedError([&] {
-        WithoutWriteRights no_rights(user_.parent_path());
-        SetRegistryLock(false);
-    });
-    EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
-    EXPECT_EQ(ReadBytes(user_), before);
 }
 
 TEST_F(UsbPolicyTest, ShellThatCannotBeCreatedFailsThatUseAndTheNextUseRetries) {
