@@ -12,6 +12,7 @@
 
 #include "auth/md5_hash.h"
 #include "platform/platform.h"
+#include "support/hive_files.h"
 #include "support/openssl_cli.h"
 #include "support/raised_error.h"
 #include "support/recording_crypto_service.h"
@@ -72,12 +73,12 @@ TEST_F(PosixHashFileTest, FailuresBeforeHashingLeaveNoDescriptorOpen) {
 }
 
 TEST_F(PosixHashFileTest, UnreadableFileRaisesPermissionDenied) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not bind the superuser";
-    }
     WriteFile(dir_ / "secret", PatternBytes(10));
     ASSERT_EQ(::chmod((dir_ / "secret").c_str(), 0), 0);
-    const Error error = RaisedError([&] { hasher_->HashFile(dir_ / "secret"); });
+    const Error error = RaisedError([&] {
+        testing::AsOrdinaryUser as_user;  // permissions do not bind the superuser
+        hasher_->HashFile(dir_ / "secret");
+    });
     EXPECT_EQ(error.number(), 70);
     EXPECT_EQ(error.description(), "Permission denied");
 }
