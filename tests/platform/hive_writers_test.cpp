@@ -139,14 +139,15 @@ TEST_F(HiveWritersTest, WriterKilledAtAnyInstantLeavesTheOldHiveOrTheNew) {
     }
 
     // Whatever temporary file the last kill left goes with the next write, and nothing else.
-    testing::WriteBytes(folder_.path() / ".machine.reg.keep-me", "not a writer's");
+    testing::WriteBytes(folder_.path() / ".machine.reg.Ab12Cd.new", "half a hive");
+    testing::WriteBytes(folder_.path() / ".machine.reg.backup", "a person's copy");
     HiveRegistry(hive_, folder_.path() / "user.reg").RegWrite("HKLM\\Test\\Done", 1, "REG_DWORD");
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(folder_.path()))
         left.push_back(entry.path().filename());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{".machine.reg.keep-me", "machine.reg",
-                                              "machine.reg.lock"}));
+    EXPECT_EQ(left,
+              (std::vector<std::string>{".machine.reg.backup", "machine.reg", "machine.reg.lock"}));
 }
 
 TEST_F(HiveWritersTest, TwoWritersAtOnceLoseNoValue) {

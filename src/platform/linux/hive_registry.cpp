@@ -115,11 +115,13 @@ std::filesystem::path FolderOf(const std::filesystem::path& hive) {
     return hive.has_parent_path() ? hive.parent_path() : std::filesystem::path(".");
 }
 
+// A writer's temporary file: ".<hive>.XXXXXX.new", the X's made unique by mkostemps. The
+// suffix keeps the clean-up below off files a person may have put beside the hive.
+constexpr std::string_view kTempSuffix = ".new";
+constexpr std::size_t kTempUniqueLength = 6;
+
 std::string TempPrefix(const std::filesystem::path& hive) {
-    std::string prefix = ".";
-    prefix += hive.filename().string();
-    prefix += '.';
-    return prefix;
+    return "." + hive.filename().string() + ".";
 }
 
 // Temporary files of writers that died mid-write. Only called under the hive's lock, when no
@@ -130,7 +132,8 @@ void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
     std::vector<std::filesystem::path> orphans;
     for (const auto& entry : std::filesystem::directory_iterator(FolderOf(hive), error)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
+        if (name.size() == prefix.size() + kTempUniqueLength + kTempSuffix.size() &&
+            name.starts_with(prefix) && name.ends_with(kTempSuffix))
             orphans.push_back(entry.path());
     }
     for (const auto& orphan : orphans)
@@ -142,8 +145,11 @@ void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
 void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode_t mode,
                  const struct stat* previous) {
     const std::filesystem::path folder = FolderOf(hive);
-    std::string temp_name = (folder / (TempPrefix(hive) + "XXXXXX")).string();
-    FileDescriptor temp(::mkostemp(temp_name.data(), O_CLOEXEC));
+    std::string temp_name = (folder / (TempPrefix(hive) + std::string(kTempUniqueLength, 'X') +
+                                       std::string(kTempSuffix)))
+                                .string();
+    FileDescriptor temp(
+        ::mkostemps(temp_name.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
     if (temp.get() < 0)
         throw SystemFailure{errno, folder.string()};
     try {
