@@ -219,6 +219,8 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
         form_->move(screen->availableGeometry().center() - form_->rect().center());
     }
     form_->show();
+    // A window shown takes the keyboard, also where no window manager hands it over.
+    form_->activateWindow();
     if (!tab_stops.empty()) {
         tab_stops.front().second->setFocus(Qt::OtherFocusReason);
     }
@@ -228,9 +230,20 @@ QtWindowView::~QtWindowView() {
     if (modal_loop_ != nullptr) {
         modal_loop_->quit();
     }
+    const bool was_active = form_->isActiveWindow();
     form_->Detach();
     form_->hide();
     form_->deleteLater();
+    // The keyboard goes back to a window still shown (the main window, once the dialog goes)
+    // rather than to no window at all.
+    if (was_active) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget != form_ && widget->isVisible() && dynamic_cast<FormWidget*>(widget)) {
+                widget->activateWindow();
+                break;
+            }
+        }
+    }
 }
 
 QWidget* QtWindowView::MakeWidget(ui::Control& control) {
