@@ -11,10 +11,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -153,7 +155,7 @@ class QtWindowView final : public ui::WindowView {
     FormWidget* form_;
     std::vector<std::pair<const ui::Control*, QWidget*>> widgets_;
     ui::CommandButton* default_button_ = nullptr;
-    QEventLoop* modal_loop_ = nullptr;
+    QPointer<QEventLoop> modal_loop_;  // null again once the loop has ended, however it ended
 };
 
 void FormWidget::Send(const std::function<void()>& input) noexcept {
@@ -227,7 +229,7 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
 }
 
 QtWindowView::~QtWindowView() {
-    if (modal_loop_ != nullptr) {
+    if (modal_loop_) {
         modal_loop_->quit();
     }
     const bool was_active = form_->isActiveWindow();
@@ -395,10 +397,13 @@ void QtToolkit::RunModal(ui::Window& window) {
     }
 }
 
+// Ends the main loop once the current event is done. Without a loop running there is nothing to
+// end (the flow starts none once it has ended), and an exit asked for then would end whichever
+// loop ran next.
 void QtToolkit::Quit() {
-    // Queued, so that it also ends a main loop that has not started yet.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    if (QThread::currentThread()->loopLevel() > 0) {
+        QCoreApplication::exit(0);
+    }
 }
 
 // Resource names are case-insensitive, as on Windows; the resources keep them in upper case.
