@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QFont>
 #include <QIcon>
 #include <QKeyEvent>
@@ -409,20 +409,16 @@ void QtToolkit::Quit() {
 // Resource names are case-insensitive, as on Windows; the resources keep them in upper case.
 ui::Picture QtToolkit::LoadPicture(std::string_view bitmap_name) {
     std::string key(bitmap_name);
-    const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '_';
-    });
     std::transform(key.begin(), key.end(), key.begin(),
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-    if (pixmaps_.find(key) == pixmaps_.end()) {
-        const QString path = QStringLiteral(":/bitmap/") + QString::fromStdString(key);
-        if (!plain || !QFile::exists(path)) {
+    if (!pixmaps_.contains(key)) {
+        const QString name = QString::fromStdString(key);
+        if (!QDir(QStringLiteral(":/bitmap")).entryList().contains(name)) {
             Raise(runtime_error_number::kResourceNotFound, "Varnholt",
                   "Resource with identifier '" + std::string(bitmap_name) + "' not found");
         }
         QPixmap pixmap;
-        if (!pixmap.load(path, "BMP")) {
+        if (!pixmap.load(QStringLiteral(":/bitmap/") + name, "BMP")) {
             Raise(runtime_error_number::kInvalidPicture, "Varnholt", "Invalid picture");
         }
         pixmaps_.emplace(key, std::move(pixmap));
