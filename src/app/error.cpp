@@ -17,28 +17,21 @@ void Raise(std::int32_t number, std::string source, std::string description) {
 
 void RaiseRuntimeError(std::int32_t number) {
     namespace n = runtime_error_number;
+    static constexpr struct {
+        std::int32_t number;
+        const char* description;
+    } kDescriptions[] = {
+        {n::kSubscriptOutOfRange, "Subscript out of range"},
+        {n::kFileNotFound, "File not found"},
+        {n::kDeviceIoError, "Device I/O error"},
+        {n::kInputPastEndOfFile, "Input past end of file"},
+        {n::kPermissionDenied, "Permission denied"},
+        {n::kPathFileAccessError, "Path/File access error"},
+    };
     const char* description = "Application-defined or object-defined error";
-    switch (number) {
-        case n::kSubscriptOutOfRange:
-            description = "Subscript out of range";
-            break;
-        case n::kFileNotFound:
-            description = "File not found";
-            break;
-        case n::kDeviceIoError:
-            description = "Device I/O error";
-            break;
-        case n::kInputPastEndOfFile:
-            description = "Input past end of file";
-            break;
-        case n::kPermissionDenied:
-            description = "Permission denied";
-            break;
-        case n::kPathFileAccessError:
-            description = "Path/File access error";
-            break;
-        default:
-            break;
+    for (const auto& known : kDescriptions) {
+        if (known.number == number)
+            description = known.description;
     }
     Raise(number, "Varnholt", description);
 }

@@ -16,12 +16,6 @@ constexpr char kSource[] = "MD5Hash";
           std::string(what) + ", system error " + std::to_string(code));
 }
 
-void RequireElements(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) {
-        RaiseRuntimeError(runtime_error_number::kSubscriptOutOfRange);
-    }
-}
-
 }  // namespace
 
 MD5Hash::MD5Hash(std::unique_ptr<CryptoService> crypto, std::unique_ptr<FileAccess> files)
@@ -42,7 +36,9 @@ MD5Hash::~MD5Hash() {
 
 std::string MD5Hash::HashBytes(std::span<const std::uint8_t> bytes) {
     // Checked before BeginHash so an empty array leaves no hash object behind.
-    RequireElements(bytes);
+    if (bytes.empty()) {
+        RaiseRuntimeError(runtime_error_number::kSubscriptOutOfRange);
+    }
     BeginHash();
     HashBlock(bytes);
     return EndHash();
@@ -88,8 +84,8 @@ void MD5Hash::BeginHash() {
     HashHandle = hash;
 }
 
+// Every caller passes at least one byte.
 void MD5Hash::HashBlock(std::span<const std::uint8_t> block) {
-    RequireElements(block);
     if (!crypto_->HashData(HashHandle, block.data(), block.size())) {
         RaiseServiceError(0x8004C312, kSource, "Failed to hash data block",
                           crypto_->LastErrorCode());

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <exception>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -54,20 +55,8 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-}  // namespace
-
-std::string_view UsbModeText(UsbMode mode) {
-    switch (mode) {
-        case UsbMode::kDisable:
-            return "disable";
-        case UsbMode::kReadOnly:
-            return "readonly";
-        case UsbMode::kReadWrite:
-            break;
-    }
-    return "readwrite";
-}
-
+// A value's text as a number: decimal digits with an optional sign, blanks (spaces, tabs)
+// allowed around them; nothing else, and nothing outside the 32-bit range.
 std::optional<std::int32_t> TextToNumber(std::string_view text) {
     while (!text.empty() && IsBlank(text.front()))
         text.remove_prefix(1);
@@ -84,6 +73,8 @@ std::optional<std::int32_t> TextToNumber(std::string_view text) {
         return std::nullopt;
     return number;
 }
+
+}  // namespace
 
 UsbMode GetUsbState() {
     std::optional<std::string> read_text = ReadText(policy_value::kUsbStorageStart);

@@ -3,15 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string_view>
 
 namespace varnholt {
 
 enum class UsbMode { kDisable, kReadOnly, kReadWrite };
-
-// "disable", "readonly", "readwrite".
-std::string_view UsbModeText(UsbMode mode);
 
 namespace policy_value {
 inline constexpr const char* kUsbStorageStart =
@@ -33,9 +28,5 @@ void ApplyUsbMode(UsbMode mode);
 bool GetRegistryLock();
 // Writes the policy value 1 (locked) or 0; a failed write's error reaches the caller.
 void SetRegistryLock(bool locked);
-
-// A registry value's text as a number: decimal digits with an optional sign, blanks (spaces,
-// tabs) allowed around them; nothing else, and nothing outside the 32-bit range.
-std::optional<std::int32_t> TextToNumber(std::string_view text);
 
 }  // namespace varnholt

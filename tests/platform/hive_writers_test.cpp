@@ -1,13 +1,13 @@
 // Hive writers in other processes: killed at random instants, and racing each other.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -17,38 +17,42 @@
 #include "platform/linux/reg_file.h"
 #include "support/hive_files.h"
 
-extern char** environ;
-
 namespace varnholt::platform {
 namespace {
 
 using testing::ReadBytes;
 using testing::WriteHive;
 
-// A running hive_writer whose output the test reads once it has ended.
+// A child process that writes HKLM\Test\<name_of(n)> = n for n = first, first + 1, ..., count
+// numbers (without end when count is 0), one RegWrite each, and reports each number once its
+// write has returned, so the test knows what is on disk.
 class Writer {
   public:
-    explicit Writer(const std::vector<std::string>& arguments) {
-        int pipe_ends[2];
-        if (::pipe(pipe_ends) != 0)
+    Writer(const std::filesystem::path& hive, const std::function<std::string(int)>& name_of,
+           int first, int count) {
+        int ends[2];
+        if (::pipe(ends) != 0)
             throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
-        std::vector<std::string> all{HIVE_WRITER_PATH};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : all)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        const int spawned =
-            ::posix_spawn(&pid_, HIVE_WRITER_PATH, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipe_ends[1]);
-        output_ = pipe_ends[0];
-        if (spawned != 0)
-            throw std::runtime_error("cannot start " HIVE_WRITER_PATH);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ends[0]);
+            HiveRegistry registry(hive, hive.string() + ".user");
+            for (int number = first; count == 0 || number < first + count; ++number) {
+                try {
+                    registry.RegWrite("HKLM\\Test\\" + name_of(number), number, "REG_DWORD");
+                } catch (const std::exception&) {
+                    ::_exit(1);
+                }
+                const std::string line = std::to_string(number) + "\n";
+                if (::write(ends[1], line.data(), line.size()) < 0)
+                    ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        ::close(ends[1]);
+        output_ = ends[0];
+        if (pid_ < 0)
+            throw std::runtime_error("fork failed");
     }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -68,16 +72,15 @@ class Writer {
         }
     }
 
-    // Waits for the end; returns the exit status (or -signal) and every line the writer printed.
+    // Waits for the end; returns the exit status (or -signal) and every number reported.
     int Wait(std::vector<int>& reported) {
         while (ReadSome()) {
         }
-        const std::string& text = output_text_;
         int status = 0;
         ::waitpid(std::exchange(pid_, 0), &status, 0);
-        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            reported.push_back(std::stoi(text.substr(start, end - start)));
+        for (std::size_t start = 0, end;
+             (end = output_text_.find('\n', start)) != std::string::npos; start = end + 1) {
+            reported.push_back(std::stoi(output_text_.substr(start, end - start)));
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
@@ -85,15 +88,14 @@ class Writer {
   private:
     bool ReadSome() {
         char buffer[4096];
-        for (;;) {
-            const ssize_t count = ::read(output_, buffer, sizeof buffer);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                return false;
-            output_text_.append(buffer, static_cast<std::size_t>(count));
-            return true;
-        }
+        ssize_t count;
+        do {
+            count = ::read(output_, buffer, sizeof buffer);
+        } while (count < 0 && errno == EINTR);
+        if (count <= 0)
+            return false;
+        output_text_.append(buffer, static_cast<std::size_t>(count));
+        return true;
     }
 
     pid_t pid_ = 0;
@@ -103,7 +105,7 @@ class Writer {
 
 class HiveWritersTest : public ::testing::Test {
   protected:
-    testing::TempFolder folder_;
+    testing::TempDir folder_;
     std::filesystem::path hive_ = folder_.path() / "machine.reg";
 };
 
@@ -114,7 +116,8 @@ TEST_F(HiveWritersTest, WriterKilledAtAnyInstantLeavesTheOldHiveOrTheNew) {
     std::uniform_int_distribution<int> delay_us(0, 10000);  // a few writes' time
     std::uint32_t counter = 0;
     for (int round = 0; round < 300; ++round) {
-        Writer writer({hive_.string(), "counter", std::to_string(counter)});
+        Writer writer(
+            hive_, [](int) { return "Counter"; }, static_cast<int>(counter) + 1, 0);
         writer.WaitUntilWriting();
         std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
         writer.Kill();
@@ -135,19 +138,24 @@ TEST_F(HiveWritersTest, WriterKilledAtAnyInstantLeavesTheOldHiveOrTheNew) {
                   HiveValue::Hex(2, {0x41, 0, 0, 0}));
     }
 
-    // Whatever temporary file the last kill left goes with the next write.
+    // Whatever temporary file the last kill left goes with the next write, and nothing else.
+    testing::WriteBytes(folder_.path() / ".machine.reg.Ab12Cd.new", "half a hive");
+    testing::WriteBytes(folder_.path() / ".machine.reg.backup", "a person's copy");
     HiveRegistry(hive_, folder_.path() / "user.reg").RegWrite("HKLM\\Test\\Done", 1, "REG_DWORD");
-    for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
-        EXPECT_TRUE(entry.path().filename() == "machine.reg" ||
-                    entry.path().filename() == "machine.reg.lock")
-            << entry.path();
-    }
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path()))
+        left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{".machine.reg.backup", "machine.reg", "machine.reg.lock"}));
 }
 
 TEST_F(HiveWritersTest, TwoWritersAtOnceLoseNoValue) {
     constexpr int kCount = 300;
-    Writer first({hive_.string(), "values", "a", std::to_string(kCount)});
-    Writer second({hive_.string(), "values", "b", std::to_string(kCount)});
+    Writer first(
+        hive_, [](int n) { return "a" + std::to_string(n); }, 0, kCount);
+    Writer second(
+        hive_, [](int n) { return "b" + std::to_string(n); }, 0, kCount);
     std::vector<int> first_reported, second_reported;
     EXPECT_EQ(first.Wait(first_reported), 0);
     EXPECT_EQ(second.Wait(second_reported), 0);

@@ -36,6 +36,9 @@ const std::string kRichHive =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt\\Old]\r\n"
     "\"Left\"=\"behind\"\r\n"
     "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt\\Older]\r\n"
+    "\"Kept\"=dword:00000002\r\n"
+    "\r\n"
     "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt\\Old]\r\n"
     "\r\n"
     "[HKEY_LOCAL_MACHINE\\software\\VARNHOLT]\r\n"
@@ -65,6 +68,8 @@ TEST(RegFileTest, ReadsEveryValueTypeAndWritesTheFileBackUnchanged) {
     EXPECT_EQ(file.Find(kKey, "SPACED"), HiveValue::Dword(1));
     EXPECT_EQ(file.Find(kKey, "Gone"), std::nullopt);
     EXPECT_EQ(file.Find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt\\Old", "Left"), std::nullopt);
+    EXPECT_EQ(file.Find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt\\Older", "Kept"),
+              HiveValue::Dword(2));
     EXPECT_EQ(file.Find("hkey_local_machine\\Software\\\\Varnholt\\", "later"),
               HiveValue::String("second block"));
     EXPECT_EQ(file.Find("HKEY_USERS\\.DEFAULT\\Elsewhere", "Kept"), HiveValue::Dword(7));
@@ -130,9 +135,12 @@ std::string Utf16(std::u16string_view text) {
 TEST(RegFileTest, NewFilesAreUtf16WithByteOrderMarkAndCrLf) {
     RegFile file = RegFile::New();
     file.Set(kKey, "Start", HiveValue::Dword(4));
+    // Bytes that are no UTF-8 become U+FFFD rather than stalling the encoder.
+    file.Set(kKey, "Bad", HiveValue::String("\xC3x\xFF"));
     EXPECT_EQ(file.Serialize(),
               Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt]\r\n\"Start\"=dword:00000004\r\n"));
+                    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt]\r\n\"Start\"=dword:00000004\r\n"
+                    u"\"Bad\"=\"\uFFFDx\uFFFD\"\r\n"));
 }
 
 TEST(RegFileTest, Utf16FilesStayUtf16ByteForByteEvenWithLoneSurrogates) {

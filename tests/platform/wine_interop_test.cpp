@@ -13,11 +13,13 @@
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/reg_file.h"
 #include "support/hive_files.h"
+#include "support/openssl_cli.h"
 
 namespace varnholt::platform {
 namespace {
 
 using testing::ReadBytes;
+using testing::ShellQuote;
 using testing::WriteHive;
 
 struct Outcome {
@@ -38,13 +40,6 @@ Outcome RunShell(const std::string& command) {
     Outcome outcome{status, ReadBytes(output_name)};
     ::unlink(output_name);
     return outcome;
-}
-
-std::string ShellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 // The Windows name Wine gives a file of this machine.
@@ -78,7 +73,7 @@ class WineInteropTest : public ::testing::Test {
     static void SetUpTestSuite() {
         if (std::system("command -v wine >/dev/null 2>&1") != 0)
             return;
-        folder_ = new testing::TempFolder();
+        folder_ = new testing::TempDir();
         std::filesystem::create_directory(folder_->path() / "prefix");
         ::setenv("WINEPREFIX", (folder_->path() / "prefix").c_str(), 1);
         ::setenv("WINEDEBUG", "-all", 1);
@@ -107,23 +102,23 @@ class WineInteropTest : public ::testing::Test {
         ASSERT_EQ(outcome.status, 0) << arguments << "\n" << outcome.output;
     }
     static void Import(const std::filesystem::path& file) {
-        Wine("regedit /s " + ShellQuoted(WindowsPath(file)));
+        Wine("regedit /s " + ShellQuote(WindowsPath(file)));
     }
     static RegFile Export(const std::string& key, const std::string& file_name) {
-        Wine("regedit /e " + ShellQuoted(WindowsPath(Path(file_name))) + " " + ShellQuoted(key));
+        Wine("regedit /e " + ShellQuote(WindowsPath(Path(file_name))) + " " + ShellQuote(key));
         return RegFile::Parse(ReadBytes(Path(file_name)));
     }
     // What "reg query" prints for one value: "NAME    TYPE    DATA".
     static void ExpectQuery(const std::string& key, const std::string& name,
                             const std::string& type_and_data) {
         const Outcome outcome =
-            RunShell("wine reg query " + ShellQuoted(key) + " /v " + ShellQuoted(name));
+            RunShell("wine reg query " + ShellQuote(key) + " /v " + ShellQuote(name));
         EXPECT_NE(outcome.output.find(name + "    " + type_and_data + "\r"), std::string::npos)
             << key << "\\" << name << ":\n"
             << outcome.output;
     }
 
-    static inline testing::TempFolder* folder_ = nullptr;
+    static inline testing::TempDir* folder_ = nullptr;
     static inline bool wine_ready_ = false;
 };
 
@@ -179,9 +174,9 @@ TEST_F(WineInteropTest, StoreReadsAndEditsWhatRegeditExports) {
                                              "/v Qword /t REG_QWORD /d 0x1122334455667788",
                                              "/ve /d def"};
     for (const std::string& add : additions) {
-        Wine("reg add " + ShellQuoted(key) + " " + add + " /f");
+        Wine("reg add " + ShellQuote(key) + " " + add + " /f");
     }
-    Wine("reg add " + ShellQuoted(key + "\\Sub") + " /v Inner /t REG_DWORD /d 7 /f");
+    Wine("reg add " + ShellQuote(key + "\\Sub") + " /v Inner /t REG_DWORD /d 7 /f");
     const RegFile exported = Export(long_key, "export.reg");
     ASSERT_EQ(exported.encoding(), RegFile::Encoding::kUtf16Le);
 
@@ -214,7 +209,7 @@ TEST_F(WineInteropTest, StoreReadsAndEditsWhatRegeditExports) {
     EXPECT_EQ(AsciiOfUtf16(ReadBytes(Path("export.reg"))), expected);
 
     // And regedit takes the edited file back whole.
-    Wine("reg delete " + ShellQuoted(key) + " /f");
+    Wine("reg delete " + ShellQuote(key) + " /f");
     Import(Path("export.reg"));
     ExpectQuery(key, "Dword", "REG_DWORD    0x5");
     ExpectQuery(key, "Added", "REG_SZ    new");

@@ -1,4 +1,5 @@
-// Temporary hive folders for tests: real files, never the machine's own.
+// Hive files for tests, in temporary folders and never the machine's own; and the rights to
+// write them taken away.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,38 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
 
+#include "support/temp_dir.h"
+
 namespace varnholt::testing {
-
-class TempFolder {
-  public:
-    TempFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                              "/varnholt-test-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-        // Other users may look in: tests that drop privileges read the hives as such a user.
-        std::filesystem::permissions(path_, std::filesystem::perms(0755));
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const noexcept { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
 
 inline std::string ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -19,7 +19,6 @@ enum class CryptoStep { kAcquire, kCreate, kHashData, kGetSize, kGetValue };
 struct CryptoScript {
     std::optional<CryptoStep> fail_at;
     std::int32_t fail_code = 0;
-    std::optional<std::vector<std::uint8_t>> value;  // delivered instead of the real digest
 
     int calls = 0;
     int contexts_released = 0;
@@ -56,15 +55,7 @@ class RecordingCryptoService final : public CryptoService {
     }
     bool GetHashValue(CryptoHandle hash, std::uint8_t* buffer, std::uint32_t& length) override {
         ExpectLive(hash);
-        if (!Step(CryptoStep::kGetValue) || !real_->GetHashValue(hash, buffer, length)) {
-            return false;
-        }
-        if (script_->value) {
-            length =
-                static_cast<std::uint32_t>(std::min<std::size_t>(length, script_->value->size()));
-            std::copy_n(script_->value->begin(), length, buffer);
-        }
-        return true;
+        return Step(CryptoStep::kGetValue) && real_->GetHashValue(hash, buffer, length);
     }
     void DestroyHash(CryptoHandle hash) noexcept override {
         if (ExpectLive(hash)) {

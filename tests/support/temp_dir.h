@@ -24,6 +24,8 @@ class TempDir {
         if (path_.empty()) {
             throw std::runtime_error("cannot create a temporary folder");
         }
+        // Other users may look in: tests that drop privileges read the hives as such a user.
+        std::filesystem::permissions(path_, std::filesystem::perms(0755));
     }
     ~TempDir() {
         std::error_code ignored;

@@ -5,8 +5,6 @@
 # Usage: digests_cross_check.sh PLATFORM_PROBE_EXE
 source "$(dirname "$0")/wine_test_lib.sh"
 exe="$1"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 
 openssl_md5() { openssl md5 -r "$1" | cut -c1-32 | tr a-f A-F; }
 probe_file() { wine "$exe" hash-file "$(windows_path "$1")" | tr -d '\r'; }

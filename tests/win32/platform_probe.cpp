@@ -6,8 +6,13 @@
 //   platform_probe save-setting APP SECTION KEY VALUE
 //   platform_probe hash-text TEXT               digest of the UTF-8 bytes
 //   platform_probe hash-file PATH
-//   platform_probe password TEXT                digest of the salted password
+//   platform_probe key-access HKLM\KEY read-only|full
+//                                               lets everyone only read the key, or do all
 // Arguments arrive as UTF-16 and are passed on as UTF-8. Exit status 0, or 1 after an error.
+#include <windows.h>
+// after windows.h, which it builds on
+#include <sddl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -22,8 +27,42 @@
 namespace varnholt {
 namespace {
 
+// Stands in for a user without write access: a key of the local machine whose access list
+// lets everyone read it and nobody write it (or, afterwards, do everything again).
+void SetKeyAccess(const std::string& name, const std::string& access) {
+    constexpr std::string_view kMachine = "HKLM\\";
+    const std::optional<std::wstring> path = platform::Widen(name.substr(kMachine.size()));
+    if (name.rfind(kMachine, 0) != 0 || !path || (access != "read-only" && access != "full")) {
+        Raise(ErrorNumber(static_cast<std::uint32_t>(E_INVALIDARG)), "key-access", "bad arguments");
+    }
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path->c_str(), 0, nullptr, 0,
+                                     WRITE_DAC | READ_CONTROL, nullptr, &key, nullptr);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (status == ERROR_SUCCESS && !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                       access == "full" ? L"D:P(A;;KA;;;WD)" : L"D:P(A;;KR;;;WD)",
+                                       SDDL_REVISION_1, &descriptor, nullptr)) {
+        status = static_cast<LSTATUS>(GetLastError());
+    }
+    if (status == ERROR_SUCCESS) {
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    }
+    LocalFree(descriptor);
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS) {
+        const auto code = static_cast<std::uint32_t>(HRESULT_FROM_WIN32(status));
+        Raise(ErrorNumber(code), "key-access", platform::SystemMessage(code));
+    }
+}
+
 int Run(const std::vector<std::string>& args) {
     const std::string& command = args.at(0);
+    if (command == "key-access" && args.size() == 3) {
+        SetKeyAccess(args[1], args[2]);
+        return 0;
+    }
     if (command == "read" && args.size() == 2) {
         const RegValue value = platform::CreateRegistryShell()->RegRead(args[1]);
         if (const auto* number = std::get_if<std::int32_t>(&value)) {

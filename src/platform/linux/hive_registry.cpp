@@ -115,11 +115,13 @@ std::filesystem::path FolderOf(const std::filesystem::path& hive) {
     return hive.has_parent_path() ? hive.parent_path() : std::filesystem::path(".");
 }
 
+// A writer's temporary file: ".<hive>.XXXXXX.new", the X's made unique by mkostemps. The
+// suffix keeps the clean-up below off files a person may have put beside the hive.
+constexpr std::string_view kTempSuffix = ".new";
+constexpr std::size_t kTempUniqueLength = 6;
+
 std::string TempPrefix(const std::filesystem::path& hive) {
-    std::string prefix = ".";
-    prefix += hive.filename().string();
-    prefix += '.';
-    return prefix;
+    return "." + hive.filename().string() + ".";
 }
 
 // Temporary files of writers that died mid-write. Only called under the hive's lock, when no
@@ -130,7 +132,8 @@ void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
     std::vector<std::filesystem::path> orphans;
     for (const auto& entry : std::filesystem::directory_iterator(FolderOf(hive), error)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
+        if (name.size() == prefix.size() + kTempUniqueLength + kTempSuffix.size() &&
+            name.starts_with(prefix) && name.ends_with(kTempSuffix))
             orphans.push_back(entry.path());
     }
     for (const auto& orphan : orphans)
@@ -142,8 +145,11 @@ void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
 void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode_t mode,
                  const struct stat* previous) {
     const std::filesystem::path folder = FolderOf(hive);
-    std::string temp_name = (folder / (TempPrefix(hive) + "XXXXXX")).string();
-    FileDescriptor temp(::mkostemp(temp_name.data(), O_CLOEXEC));
+    std::string temp_name = (folder / (TempPrefix(hive) + std::string(kTempUniqueLength, 'X') +
+                                       std::string(kTempSuffix)))
+                                .string();
+    FileDescriptor temp(
+        ::mkostemps(temp_name.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
     if (temp.get() < 0)
         throw SystemFailure{errno, folder.string()};
     try {
@@ -211,6 +217,12 @@ std::string Quoted(const std::string& name) {
 [[noreturn]] void RaiseUnreadable(const std::string& name, std::uint32_t number) {
     Raise(ErrorNumber(number), kReadSource,
           "Unable to open registry key " + Quoted(name) + " for reading.");
+}
+
+std::string DamagedHiveText(const std::string& name, const std::filesystem::path& hive,
+                            const RegFileError& damaged, const char* verb) {
+    return "Unable to " + std::string(verb) + " registry key " + Quoted(name) + ": " +
+           hive.string() + " line " + std::to_string(damaged.line()) + ": " + damaged.what();
 }
 
 bool FoldedEquals(std::string_view a, std::string_view b) {
@@ -292,8 +304,10 @@ RegValue HiveRegistry::RegRead(const std::string& name) {
     if (bytes) {
         try {
             value = RegFile::Parse(*bytes).Find(location.key, location.value_name);
-        } catch (const RegFileError&) {
-            // A damaged hive reads like a missing value; writing it says what is wrong.
+        } catch (const RegFileError& damaged) {
+            // Not "missing": a damaged user hive must not pass for one with no password set.
+            Raise(ErrorNumber(kCorruptHive), kReadSource,
+                  DamagedHiveText(name, *location.hive, damaged, "read"));
         }
     }
     if (value) {
@@ -318,8 +332,7 @@ void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std:
                    [&](RegFile& file) { file.Set(location.key, location.value_name, stored); });
     } catch (const RegFileError& damaged) {
         Raise(ErrorNumber(kCorruptHive), kWriteSource,
-              "Unable to write registry key " + Quoted(name) + ": " + location.hive->string() +
-                  " line " + std::to_string(damaged.line()) + ": " + damaged.what() +
+              DamagedHiveText(name, *location.hive, damaged, "write") +
                   "; the file was left unchanged.");
     } catch (const SystemFailure& failure) {
         const std::uint32_t number = ErrorNumberFor(failure.error);

@@ -313,8 +313,11 @@ std::string EncodeUtf16Le(std::string_view text) {
         bytes += static_cast<char>(unit >> 8);
     };
     for (std::size_t i = 0; i < text.size();) {
-        // Text here came from a UTF-16 file or passed IsValidUtf8, so it always decodes.
-        const std::uint32_t code_point = NextCodePoint(text, i, true).value_or(0xFFFD);
+        // A byte that does not decode becomes U+FFFD and is passed, so the loop always ends.
+        const std::optional<std::uint32_t> decoded = NextCodePoint(text, i, true);
+        if (!decoded)
+            ++i;
+        const std::uint32_t code_point = decoded.value_or(0xFFFD);
         if (code_point >= 0x10000) {
             put(0xD800 + ((code_point - 0x10000) >> 10));
             put(0xDC00 + ((code_point - 0x10000) & 0x3FF));
@@ -472,10 +475,11 @@ void RegFile::Index() {
             if (normalized.empty())
                 throw RegFileError(line_number, "a key has no name");
             if (deletion) {
-                const std::string subkey_prefix = normalized + '\\';
-                std::erase_if(keys_, [&](const auto& entry) {
-                    return entry.first == normalized || entry.first.starts_with(subkey_prefix);
-                });
+                // The key, then its subkeys: they sort from "key" + backslash up to "key]",
+                // ']' being the next character. Erasing a range keeps many deletions cheap.
+                keys_.erase(normalized);
+                keys_.erase(keys_.lower_bound(normalized + '\\'),
+                            keys_.lower_bound(normalized + ']'));
                 current = nullptr;
             } else {
                 KeyState& key = keys_[normalized];
