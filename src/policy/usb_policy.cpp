@@ -77,8 +77,8 @@ std::optional<std::int32_t> TextToNumber(std::string_view text) {
 }  // namespace
 
 UsbMode GetUsbState() {
-    std::optional<std::string> read_text = ReadText(policy_value::kUsbStorageStart);
-    const std::optional<std::int32_t> start = TextToNumber(read_text.value_or(""));
+    const std::optional<std::int32_t> start =
+        TextToNumber(ReadText(policy_value::kUsbStorageStart).value_or(""));
     if (!start || *start == kStartDisabled)
         return UsbMode::kDisable;
 
@@ -88,12 +88,11 @@ UsbMode GetUsbState() {
         // Reading the mode goes on; the next write of a mode reports the trouble.
     }
 
-    // The start text is replaced, also when this read fails: an absent write-protection
-    // value means writable, whatever the start value was.
-    read_text = ReadText(policy_value::kWriteProtect);
-    if (!read_text)
+    // With no write-protection value to read, storage is writable, whatever Start held.
+    const std::optional<std::string> write_protect_text = ReadText(policy_value::kWriteProtect);
+    if (!write_protect_text)
         return UsbMode::kReadWrite;
-    const std::optional<std::int32_t> write_protect = TextToNumber(*read_text);
+    const std::optional<std::int32_t> write_protect = TextToNumber(*write_protect_text);
     if (!write_protect || *write_protect == kWriteProtected)
         return UsbMode::kReadOnly;
     return UsbMode::kReadWrite;

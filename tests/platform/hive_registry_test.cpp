@@ -88,21 +88,6 @@ TEST_F(HiveRegistryTest, ReadsFailWithTheShellsNumbersAndWordsForWhatIsMissing) 
     }
 }
 
-TEST_F(HiveRegistryTest, WritingLeavesEveryOtherByteAsItWas) {
-    const std::string before =
-        "Windows Registry Editor Version 5.00\n\n; keep me\n[HKEY_LOCAL_MACHINE\\A]\n"
-        "\"bin\"=hex:01,02,\\\n  03\n\"Start\"=dword:00000004 ; four\n\"multi\"=hex(7):00,00\n\n"
-        "[HKEY_CURRENT_USER\\Stray]\n@=\"x\"";
-    WriteBytes(machine_, before);
-    registry_.RegWrite("HKLM\\A\\start", 3, "REG_DWORD");
-    registry_.RegWrite("HKLM\\A\\added", std::string("v"), "REG_SZ");
-    EXPECT_EQ(ReadBytes(machine_),
-              "Windows Registry Editor Version 5.00\n\n; keep me\n[HKEY_LOCAL_MACHINE\\A]\n"
-              "\"bin\"=hex:01,02,\\\n  "
-              "03\n\"Start\"=dword:00000003\n\"multi\"=hex(7):00,00\n\"added\"=\"v\"\n\n"
-              "[HKEY_CURRENT_USER\\Stray]\n@=\"x\"");
-}
-
 TEST_F(HiveRegistryTest, DamagedHiveIsNeverOverwrittenAndTheErrorNamesFileAndLine) {
     const std::string damaged =
         "Windows Registry Editor Version "

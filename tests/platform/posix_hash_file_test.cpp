@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <future>
+#include <iterator>
 
 #include "auth/md5_hash.h"
 #include "platform/platform.h"
@@ -31,13 +32,9 @@ using testing::WriteFile;
 
 constexpr std::size_t kBlock = MD5Hash::kBlockSize;
 
-int OpenDescriptorCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+long OpenDescriptorCount() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
 }
 
 class PosixHashFileTest : public ::testing::Test {
@@ -56,7 +53,7 @@ class PosixHashFileTest : public ::testing::Test {
 TEST_F(PosixHashFileTest, FailuresBeforeHashingLeaveNoDescriptorOpen) {
     WriteFile(dir_ / "data", PatternBytes(10));
     ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
-    const int descriptors = OpenDescriptorCount();
+    const long descriptors = OpenDescriptorCount();
 
     // A name with a NUL inside is not the shorter name the system would see.
     for (const std::string& name : {dir_ / "missing", (dir_ / "data") + '\0' + "x"}) {
@@ -104,7 +101,7 @@ class ResizingFileAccess final : public FileAccess {
 TEST_F(PosixHashFileTest, FileThatShrinksWhileReadRaisesInputPastEndAndIsClosed) {
     WriteFile(dir_ / "data", PatternBytes(2 * kBlock + 7));
     UseFileAccess(std::make_unique<ResizingFileAccess>(kBlock + 3));
-    const int descriptors = OpenDescriptorCount();
+    const long descriptors = OpenDescriptorCount();
 
     const Error error = RaisedError([&] { hasher_->HashFile(dir_ / "data"); });
     EXPECT_EQ(error.number(), 62);

@@ -20,7 +20,6 @@ struct CryptoScript {
     std::optional<CryptoStep> fail_at;
     std::int32_t fail_code = 0;
 
-    int calls = 0;
     int contexts_released = 0;
     std::vector<CryptoHandle> created;
     std::vector<CryptoHandle> destroyed;
@@ -71,7 +70,6 @@ class RecordingCryptoService final : public CryptoService {
 
   private:
     bool Step(CryptoStep step) {
-        ++script_->calls;
         if (script_->fail_at != step) {
             return true;
         }
