@@ -48,8 +48,12 @@ TEST(MD5HashTest, OperationsInARowAreIndependentAndLeaveNoHashObject) {
     auto script = std::make_shared<CryptoScript>();
     {
         auto hasher = MakeHasher(script);
-        EXPECT_EQ(hasher->HashBytes(Bytes("xyz")), "D16FB36F0911F878998C136191AF705E");
+        const std::string_view xyz = "xyz";
+        EXPECT_EQ(hasher->HashBytes(Bytes(xyz)), "D16FB36F0911F878998C136191AF705E");
         EXPECT_EQ(hasher->HashBytes(Bytes("abc")), "900150983CD24FB0D6963F7D28E17F72");
+        // Each array goes to the service whole, in one call, without a copy.
+        EXPECT_EQ(script->blocks, (std::vector<std::size_t>{3, 3}));
+        EXPECT_EQ(script->block_starts.front(), Bytes(xyz).data());
         EXPECT_EQ(script->LiveHashes(), 0);
     }
     // The recorder fails the test if the destructor destroys a finished hash again.

@@ -23,7 +23,8 @@ struct CryptoScript {
     int contexts_released = 0;
     std::vector<CryptoHandle> created;
     std::vector<CryptoHandle> destroyed;
-    std::vector<std::size_t> blocks;  // lengths handed to HashData
+    std::vector<std::size_t> blocks;                // lengths handed to HashData
+    std::vector<const std::uint8_t*> block_starts;  // and where each block began
 
     int LiveHashes() const { return static_cast<int>(created.size() - destroyed.size()); }
 };
@@ -46,6 +47,7 @@ class RecordingCryptoService final : public CryptoService {
     bool HashData(CryptoHandle hash, const std::uint8_t* data, std::size_t length) override {
         ExpectLive(hash);
         script_->blocks.push_back(length);
+        script_->block_starts.push_back(data);
         return Step(CryptoStep::kHashData) && real_->HashData(hash, data, length);
     }
     bool GetHashSize(CryptoHandle hash, std::uint32_t& size) override {
