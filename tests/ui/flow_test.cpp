@@ -15,17 +15,20 @@ using Lines = std::vector<std::string>;
 
 class FlowTest : public ProgramTest {};
 
+// The program's whole run when the user closes the login window: its event loop, whose only
+// event that is, returns 0 having read the settings and no policy value.
 TEST_F(FlowTest, ClosingTheLoginWindowEndsTheRunHavingOnlyReadTheSettings) {
-    application.Main();
-    ASSERT_TRUE(toolkit.Close(Loaded(WindowId::kLogin)));
-    EXPECT_TRUE(application.Ended());
+    const int status = app::RunProgram(toolkit, [this] {
+        ASSERT_EQ(toolkit.log, Lines{"show Login"});
+        ASSERT_TRUE(toolkit.Close(*toolkit.VisibleWindow("Login")));
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(toolkit.log, (Lines{"show Login", "close Login", "hide Login"}));
     EXPECT_EQ(toolkit.quit_count, 1);
-    EXPECT_EQ(application.Loaded(WindowId::kForm1), nullptr);
     EXPECT_TRUE(policy_log.empty());
     EXPECT_EQ(settings_log, Lines{"read p"});
     EXPECT_FALSE(SharedHasher().Exists());  // released, so its Class_Terminate has run
     EXPECT_FALSE(SharedSettingsStore().Exists());
-    EXPECT_EQ(exit_status, std::nullopt);
 }
 
 TEST_F(FlowTest, ClosingTheMainWindowEndsTheRunAfterEveryWindowHasBeenUsed) {
@@ -43,21 +46,6 @@ TEST_F(FlowTest, ClosingTheMainWindowEndsTheRunAfterEveryWindowHasBeenUsed) {
         EXPECT_EQ(application.Loaded(id), nullptr);
     }
     EXPECT_EQ(toolkit.log.back(), "hide Form1");
-}
-
-TEST_F(FlowTest, RunProgramRunsTheEventLoopAndReturnsZeroWhenTheUserQuits) {
-    bool looped = false;
-    const int status = app::RunProgram(toolkit, [&] {
-        looped = true;
-        ASSERT_EQ(toolkit.log, Lines{"show Login"});
-        // The loop's only event: the user closes the login window.
-        Window* login = toolkit.VisibleWindow("Login");
-        ASSERT_NE(login, nullptr);
-        ASSERT_TRUE(toolkit.Close(*login));
-    });
-    EXPECT_TRUE(looped);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(toolkit.quit_count, 1);
 }
 
 // A failure while the first window loads ends the program before any window shows.

@@ -117,10 +117,14 @@ bool HeadlessToolkit::Click(Window& window, std::string_view name) {
     return false;
 }
 
-// Each character: its key goes down, then the text shows it (as a toolkit reports typing).
+// Each key goes down before the text shows what it did, as a toolkit reports typing.
 bool HeadlessToolkit::Type(Window& window, std::string_view name, std::string_view text) {
+    constexpr int kDeleteKey = 0x2E;
     auto* box = dynamic_cast<TextBox*>(window.FindControl(name));
-    if (box == nullptr) {
+    if (box == nullptr || (!box->text().empty() && !Deliver(window, [box] {
+            box->KeyDown({kDeleteKey, 0});
+            box->TextEdited("");
+        }))) {
         return false;
     }
     for (char character : text) {
@@ -133,15 +137,6 @@ bool HeadlessToolkit::Type(Window& window, std::string_view name, std::string_vi
         }
     }
     return true;
-}
-
-bool HeadlessToolkit::Erase(Window& window, std::string_view name) {
-    constexpr int kDeleteKey = 0x2E;
-    auto* box = dynamic_cast<TextBox*>(window.FindControl(name));
-    return box != nullptr && Deliver(window, [box] {
-               box->KeyDown({kDeleteKey, 0});
-               box->TextEdited("");
-           });
 }
 
 bool HeadlessToolkit::PressKey(Window& window, std::string_view name, KeyEvent key) {

@@ -28,8 +28,8 @@ class HeadlessToolkit final : public Toolkit {
     // The user. Each returns false when the window took no input (not visible, or another
     // window is modal).
     bool Click(Window& window, std::string_view control);  // button, option or check box
+    // Replaces what the box holds, as selecting all, Delete and typing would.
     bool Type(Window& window, std::string_view text_box, std::string_view text);
-    bool Erase(Window& window, std::string_view text_box);  // selects all, then Delete
     bool PressKey(Window& window, std::string_view text_box, KeyEvent key);
     bool Close(Window& window);
 

@@ -80,26 +80,20 @@ void ProgramTest::Seed(const std::string& name, const RegValue& value) {
         .RegWrite(name, value, std::holds_alternative<std::string>(value) ? "REG_SZ" : "REG_DWORD");
 }
 
-std::optional<RegValue> ProgramTest::Stored(const std::string& name) {
-    try {
-        return platform::HiveRegistry(machine_hive, user_hive).RegRead(name);
-    } catch (const Error&) {
-        return std::nullopt;
-    }
-}
-
 void ProgramTest::StorePassword(const std::string& password) {
     Seed(RegistrySettingsStore::ValueName(kPasswordApplication, kPasswordSection, kPasswordKey),
          PasswordDigest(password));
 }
 
 std::optional<std::string> ProgramTest::StoredDigest() {
-    auto value = Stored(
-        RegistrySettingsStore::ValueName(kPasswordApplication, kPasswordSection, kPasswordKey));
-    if (!value) {
+    try {
+        return std::get<std::string>(
+            platform::HiveRegistry(machine_hive, user_hive)
+                .RegRead(RegistrySettingsStore::ValueName(kPasswordApplication, kPasswordSection,
+                                                          kPasswordKey)));
+    } catch (const Error&) {
         return std::nullopt;
     }
-    return std::get<std::string>(*value);
 }
 
 Window& ProgramTest::Loaded(WindowId id) {

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "app/application.h"
-#include "support/temp_dir.h"
 #include "headless_toolkit.h"
 #include "policy/registry_shell.h"
+#include "policy/usb_policy.h"
+#include "support/temp_dir.h"
 #include "ui/window_flow.h"
 
 namespace varnholt::ui::testing {
@@ -36,11 +37,9 @@ class RecordingShell final : public RegistryShell {
 // What the injected exit throws, so the run stops where the process would have ended.
 struct ProcessEnded {};
 
-inline constexpr const char* kStart = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\UsbStor\\Start";
-inline constexpr const char* kWriteProtect =
-    "HKLM\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies\\WriteProtect";
-inline constexpr const char* kRegistryLock =
-    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\DisableRegistryTools";
+using policy_value::kDisableRegistryTools;
+using policy_value::kUsbStorageStart;
+using policy_value::kWriteProtect;
 
 class ProgramTest : public ::testing::Test {
   protected:
@@ -49,7 +48,6 @@ class ProgramTest : public ::testing::Test {
 
     // Values put in place or read back directly, past the logs.
     void Seed(const std::string& name, const RegValue& value);
-    std::optional<RegValue> Stored(const std::string& name);
     void StorePassword(const std::string& password);  // as an earlier run would have
     std::optional<std::string> StoredDigest();
 

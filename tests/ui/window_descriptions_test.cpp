@@ -1,3 +1,4 @@
+// What must hold of every window's layout, whatever toolkit draws it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,41 +13,35 @@
 namespace varnholt::ui {
 namespace {
 
-class WindowDescriptionTest : public ::testing::TestWithParam<const WindowDescription*> {};
-
 bool Overlap(const ControlDescription& a, const ControlDescription& b) {
     return a.left < b.left + b.width && b.left < a.left + a.width && a.top < b.top + b.height &&
            b.top < a.top + a.height;
 }
 
-TEST_P(WindowDescriptionTest, ControlsLieInsideTheClientAreaWithoutOverlapping) {
-    const WindowDescription& window = *GetParam();
-    const auto& controls = window.controls;
-    for (std::size_t i = 0; i < controls.size(); ++i) {
-        const ControlDescription& control = controls[i];
-        SCOPED_TRACE(std::string(control.name));
-        EXPECT_GT(control.width, 0);
-        EXPECT_GT(control.height, 0);
-        EXPECT_GE(control.left, 0);
-        EXPECT_GE(control.top, 0);
-        EXPECT_LE(control.left + control.width, window.client_width);
-        EXPECT_LE(control.top + control.height, window.client_height);
-        for (std::size_t j = i + 1; j < controls.size(); ++j) {
-            EXPECT_FALSE(Overlap(control, controls[j])) << "overlaps " << controls[j].name;
-        }
-    }
-}
+class WindowDescriptionTest : public ::testing::TestWithParam<const WindowDescription*> {};
 
-TEST_P(WindowDescriptionTest, NamesAreUniqueAndTabIndexesRunFromZeroWithoutGaps) {
+// Inside the client area, apart from each other, each name once, tab indexes 0, 1, 2, ... with
+// none but the picture left out; only password boxes mask, and only Login has a default button.
+TEST_P(WindowDescriptionTest, ControlsAreLaidOutAndOrderedSoundly) {
+    const WindowDescription& window = *GetParam();
     std::set<std::string_view> names;
     std::vector<int> tab_indexes;
-    for (const ControlDescription& control : GetParam()->controls) {
-        EXPECT_TRUE(names.insert(control.name).second) << control.name;
-        if (control.tab_index != kNoTabStop) {
-            tab_indexes.push_back(control.tab_index);
-        } else {
-            EXPECT_EQ(control.kind, ControlKind::kPictureBox) << control.name;
+    for (const ControlDescription& control : window.controls) {
+        SCOPED_TRACE(std::string(control.name));
+        EXPECT_TRUE(names.insert(control.name).second);
+        EXPECT_TRUE(control.left >= 0 && control.top >= 0 && control.width > 0 &&
+                    control.height > 0 && control.left + control.width <= window.client_width &&
+                    control.top + control.height <= window.client_height);
+        for (const ControlDescription& other : window.controls) {
+            EXPECT_TRUE(&other == &control || !Overlap(control, other)) << other.name;
         }
+        if (control.tab_index == kNoTabStop) {
+            EXPECT_EQ(control.kind, ControlKind::kPictureBox);
+        } else {
+            tab_indexes.push_back(control.tab_index);
+        }
+        EXPECT_EQ(control.password_char, control.kind == ControlKind::kTextBox ? '*' : '\0');
+        EXPECT_EQ(control.default_button, window.name == "Login" && control.name == "Command1");
     }
     std::sort(tab_indexes.begin(), tab_indexes.end());
     for (std::size_t i = 0; i < tab_indexes.size(); ++i) {
@@ -54,24 +49,9 @@ TEST_P(WindowDescriptionTest, NamesAreUniqueAndTabIndexesRunFromZeroWithoutGaps)
     }
 }
 
-TEST_P(WindowDescriptionTest, OnlyPasswordBoxesMaskAndOnlyLoginHasADefaultButton) {
-    const WindowDescription& window = *GetParam();
-    for (const ControlDescription& control : window.controls) {
-        SCOPED_TRACE(std::string(control.name));
-        EXPECT_EQ(control.password_char, control.kind == ControlKind::kTextBox ? '*' : '\0');
-        const bool login_button = window.name == "Login" && control.name == "Command1";
-        EXPECT_EQ(control.default_button, login_button);
-        if (control.kind == ControlKind::kTextBox || control.kind == ControlKind::kPictureBox) {
-            EXPECT_EQ(control.caption, "");
-        }
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Windows, WindowDescriptionTest,
                          ::testing::Values(&kForm1, &kLogin, &kSetPassword),
-                         [](const auto& param_info) {
-                             return std::string(param_info.param->name);
-                         });
+                         [](const auto& param) { return std::string(param.param->name); });
 
 TEST(WindowDescriptionTest, RegeditToolTipEndsInABlankAfterUsb) {
     const ControlDescription& check = kForm1Controls[4];

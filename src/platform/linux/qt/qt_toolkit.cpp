@@ -3,18 +3,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QFont>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -153,7 +155,7 @@ class QtWindowView final : public ui::WindowView {
     FormWidget* form_;
     std::vector<std::pair<const ui::Control*, QWidget*>> widgets_;
     ui::CommandButton* default_button_ = nullptr;
-    QEventLoop* modal_loop_ = nullptr;
+    QPointer<QEventLoop> modal_loop_;  // null again once the loop has ended, however it ended
 };
 
 void FormWidget::Send(const std::function<void()>& input) noexcept {
@@ -219,18 +221,31 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
         form_->move(screen->availableGeometry().center() - form_->rect().center());
     }
     form_->show();
+    // A window shown takes the keyboard, also where no window manager hands it over.
+    form_->activateWindow();
     if (!tab_stops.empty()) {
         tab_stops.front().second->setFocus(Qt::OtherFocusReason);
     }
 }
 
 QtWindowView::~QtWindowView() {
-    if (modal_loop_ != nullptr) {
+    if (modal_loop_) {
         modal_loop_->quit();
     }
+    const bool was_active = form_->isActiveWindow();
     form_->Detach();
     form_->hide();
     form_->deleteLater();
+    // The keyboard goes back to a window still shown (the main window, once the dialog goes)
+    // rather than to no window at all.
+    if (was_active) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget != form_ && widget->isVisible() && dynamic_cast<FormWidget*>(widget)) {
+                widget->activateWindow();
+                break;
+            }
+        }
+    }
 }
 
 QWidget* QtWindowView::MakeWidget(ui::Control& control) {
@@ -382,29 +397,28 @@ void QtToolkit::RunModal(ui::Window& window) {
     }
 }
 
+// Ends the main loop once the current event is done. Without a loop running there is nothing to
+// end (the flow starts none once it has ended), and an exit asked for then would end whichever
+// loop ran next.
 void QtToolkit::Quit() {
-    // Queued, so that it also ends a main loop that has not started yet.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    if (QThread::currentThread()->loopLevel() > 0) {
+        QCoreApplication::exit(0);
+    }
 }
 
 // Resource names are case-insensitive, as on Windows; the resources keep them in upper case.
 ui::Picture QtToolkit::LoadPicture(std::string_view bitmap_name) {
     std::string key(bitmap_name);
-    const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '_';
-    });
     std::transform(key.begin(), key.end(), key.begin(),
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-    if (pixmaps_.find(key) == pixmaps_.end()) {
-        const QString path = QStringLiteral(":/bitmap/") + QString::fromStdString(key);
-        if (!plain || !QFile::exists(path)) {
+    if (!pixmaps_.contains(key)) {
+        const QString name = QString::fromStdString(key);
+        if (!QDir(QStringLiteral(":/bitmap")).entryList().contains(name)) {
             Raise(runtime_error_number::kResourceNotFound, "Varnholt",
                   "Resource with identifier '" + std::string(bitmap_name) + "' not found");
         }
         QPixmap pixmap;
-        if (!pixmap.load(path, "BMP")) {
+        if (!pixmap.load(QStringLiteral(":/bitmap/") + name, "BMP")) {
             Raise(runtime_error_number::kInvalidPicture, "Varnholt", "Invalid picture");
         }
         pixmaps_.emplace(key, std::move(pixmap));
