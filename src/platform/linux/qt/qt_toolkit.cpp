@@ -375,7 +375,7 @@ void QtWindowView::RunModal() {
     form_->show();
     QEventLoop loop;
     modal_loop_ = &loop;
-    loop.exec();  // ended by this view's destructor: nothing of it may be used afterwards
+    loop.exec();  // ends as the view goes (or as every loop is told to); use nothing of it after
 }
 
 QtToolkit::QtToolkit()
