@@ -38,11 +38,15 @@ QString ToQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Password boxes show the character their description names instead of the style's own dot.
+// Password boxes show the character their description names instead of the style's own dot,
+// and never the last character typed for a moment, as some platform themes would have them do.
 class PasswordCharacterStyle final : public QProxyStyle {
   public:
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* return_data) const override {
+        if (hint == SH_LineEdit_PasswordMaskDelay) {
+            return 0;
+        }
         if (hint == SH_LineEdit_PasswordCharacter && widget != nullptr) {
             const QVariant character = widget->property(kPasswordCharProperty);
             if (character.isValid()) {
@@ -371,7 +375,7 @@ void QtWindowView::RunModal() {
     form_->show();
     QEventLoop loop;
     modal_loop_ = &loop;
-    loop.exec();  // ended by this view's destructor: nothing of it may be used afterwards
+    loop.exec();  // ends as the view goes (or as every loop is told to); use nothing of it after
 }
 
 QtToolkit::QtToolkit()
