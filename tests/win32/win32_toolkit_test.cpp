@@ -325,16 +325,24 @@ TEST_F(Win32ToolkitTest, EnterClicksTheDefaultButtonOnly) {
     PumpPending();
     EXPECT_EQ(clicks, 1);
 
-    // A window without a default button ignores Enter in a box.
+    // A window without a default button ignores Enter in a box, and on a focused button too,
+    // where the dialog manager alone would click it.
     Show(sample_);
     int sample_clicks = 0;
     sample_.Control<CommandButton>("Command1").on_click = [&sample_clicks] { ++sample_clicks; };
     const HWND sample_form = Win32Toolkit::WindowHandle(sample_);
-    const HWND sample_text = Handle(sample_.Control<TextBox>("Text1"));
-    SendMessageW(sample_form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(sample_text), TRUE);
-    MSG sample_enter{sample_text, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
-    IsDialogMessageW(sample_form, &sample_enter);
-    PumpPending();
+    for (const HWND focus : {Handle(sample_.Control<TextBox>("Text1")),
+                             Handle(sample_.Control<CommandButton>("Command1"))}) {
+        SendMessageW(sample_form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+        for (const UINT kind : {UINT{WM_KEYDOWN}, UINT{WM_CHAR}, UINT{WM_KEYUP}}) {
+            MSG key{focus, kind, kind == WM_CHAR ? WPARAM{L'\r'} : WPARAM{VK_RETURN}, 0, 0, {}};
+            if (!toolkit_.RouteDialogKeys(key)) {
+                TranslateMessage(&key);
+                DispatchMessageW(&key);
+            }
+        }
+        PumpPending();
+    }
     EXPECT_EQ(sample_clicks, 0);
 }
 

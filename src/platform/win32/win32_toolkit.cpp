@@ -110,6 +110,11 @@ class Win32WindowView final : public ui::WindowView {
     void ControlChanged(const ui::Control& control) override;
 
     HWND handle() const noexcept { return form_; }
+    bool HasDefaultButton() const noexcept {
+        const auto controls = window_.description().controls;
+        return std::any_of(controls.begin(), controls.end(),
+                           [](const ui::ControlDescription& c) { return c.default_button; });
+    }
     HWND ControlHandle(const ui::Control& control) const {
         const Child* child = Find(control);
         return child == nullptr ? nullptr : child->handle;
@@ -611,18 +616,31 @@ bool Win32Toolkit::PumpMessagesUntil(const std::function<bool()>& done) {
         if (got == -1) {
             return false;
         }
-        // Keys for one of the windows go through the dialog manager: Tab, arrows, Enter.
-        const HWND root = GetAncestor(message.hwnd, GA_ROOT);
-        const bool ours =
-            std::any_of(views_.begin(), views_.end(),
-                        [root](const Win32WindowView* view) { return view->handle() == root; });
-        if (ours && IsDialogMessageW(root, &message)) {
+        if (RouteDialogKeys(message)) {
             continue;
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     return true;
+}
+
+bool Win32Toolkit::RouteDialogKeys(MSG& message) {
+    const HWND root = GetAncestor(message.hwnd, GA_ROOT);
+    const auto view = std::find_if(
+        views_.begin(), views_.end(),
+        [root](const Win32WindowView* candidate) { return candidate->handle() == root; });
+    if (view == views_.end()) {
+        return false;
+    }
+    // The dialog manager would let Enter click a focused button; in a window without a default
+    // button Enter clicks nothing, so it is dropped before it gets there.
+    const bool enter = (message.message == WM_KEYDOWN && message.wParam == VK_RETURN) ||
+                       (message.message == WM_CHAR && message.wParam == L'\r');
+    if (enter && !(*view)->HasDefaultButton()) {
+        return true;
+    }
+    return IsDialogMessageW(root, &message) != FALSE;
 }
 
 ui::Picture Win32Toolkit::LoadPicture(std::string_view bitmap_name) {

@@ -38,6 +38,10 @@ class Win32Toolkit final : public ui::Toolkit {
     // The main event loop, until Quit.
     void RunEventLoop();
 
+    // Gives a message for one of our windows to the dialog manager (Tab, arrows, Enter);
+    // true when it was taken there and must not be dispatched.
+    bool RouteDialogKeys(MSG& message);
+
     HINSTANCE instance() const noexcept { return instance_; }
     // A bitmap already found by LoadPicture; null for any other name.
     HBITMAP Bitmap(const std::string& bitmap_name) const;
