@@ -97,8 +97,13 @@ class WineInteropTest : public ::testing::Test {
 
     static std::filesystem::path Path(const std::string& name) { return folder_->path() / name; }
 
+    // Wine's programs now and then fail, silently, while the fresh prefix's background services
+    // are still starting. Every command here is idempotent, so a second try tells a real
+    // failure from that.
     static void Wine(const std::string& arguments) {
-        const Outcome outcome = RunShell("wine " + arguments);
+        Outcome outcome = RunShell("wine " + arguments);
+        if (outcome.status != 0)
+            outcome = RunShell("sleep 1; wine " + arguments);
         ASSERT_EQ(outcome.status, 0) << arguments << "\n" << outcome.output;
     }
     static void Import(const std::filesystem::path& file) {
