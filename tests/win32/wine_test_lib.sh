@@ -83,9 +83,14 @@ wait_program_end() {
 # Prints the id of the program's visible window with exactly this title, once there is one,
 # and gives it the keyboard: with no window manager, nothing else would.
 wait_window() {  # title
-    local window
-    window="$(timeout 20 xdotool search --all --sync --onlyvisible --pid "$program_pid" \
-        --name "^$1\$" | head -n1)"
+    local window="" deadline=$((SECONDS + 20))
+    # A search walks the window tree, and a window going away meanwhile (Login unloading as the
+    # main window comes) ends xdotool with an X error: a failed search is simply made again.
+    while [[ -z "$window" ]] && ((SECONDS < deadline)); do
+        window="$(xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" \
+            2>/dev/null | head -n1)" || window=""
+        [[ -n "$window" ]] || sleep 0.1
+    done
     [[ -n "$window" ]] || return 1
     xdotool windowfocus --sync "$window"
     echo "$window"
