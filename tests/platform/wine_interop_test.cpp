@@ -100,10 +100,14 @@ class WineInteropTest : public ::testing::Test {
     // Wine's programs now and then fail, silently, while the fresh prefix's background services
     // are still starting. Every command here is idempotent, so a second try tells a real
     // failure from that.
-    static void Wine(const std::string& arguments) {
+    static Outcome RunWine(const std::string& arguments) {
         Outcome outcome = RunShell("wine " + arguments);
         if (outcome.status != 0)
             outcome = RunShell("sleep 1; wine " + arguments);
+        return outcome;
+    }
+    static void Wine(const std::string& arguments) {
+        const Outcome outcome = RunWine(arguments);
         ASSERT_EQ(outcome.status, 0) << arguments << "\n" << outcome.output;
     }
     static void Import(const std::filesystem::path& file) {
@@ -116,8 +120,7 @@ class WineInteropTest : public ::testing::Test {
     // What "reg query" prints for one value: "NAME    TYPE    DATA".
     static void ExpectQuery(const std::string& key, const std::string& name,
                             const std::string& type_and_data) {
-        const Outcome outcome =
-            RunShell("wine reg query " + ShellQuote(key) + " /v " + ShellQuote(name));
+        const Outcome outcome = RunWine("reg query " + ShellQuote(key) + " /v " + ShellQuote(name));
         EXPECT_NE(outcome.output.find(name + "    " + type_and_data + "\r"), std::string::npos)
             << key << "\\" << name << ":\n"
             << outcome.output;
