@@ -18,7 +18,7 @@
 
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/policy/udev_rules.h"
-#include "app/error.h"
+#include "runtime/error.h"
 
 extern char** environ;
 
@@ -94,10 +94,10 @@ Problems WriteRules(const std::string& rules) {
         ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (file < 0)
         return {temp.string() + ": " + std::strerror(errno)};
-    const bool written = ::fchmod(file, 0644) == 0 &&
-                         ::write(file, rules.data(), rules.size()) ==
-                             static_cast<ssize_t>(rules.size()) &&
-                         ::fsync(file) == 0;
+    const bool written =
+        ::fchmod(file, 0644) == 0 &&
+        ::write(file, rules.data(), rules.size()) == static_cast<ssize_t>(rules.size()) &&
+        ::fsync(file) == 0;
     const int write_error = errno;
     if (::close(file) != 0 || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
         const int failure = written ? errno : write_error;
@@ -108,12 +108,11 @@ Problems WriteRules(const std::string& rules) {
 }
 
 bool MountedWritable(const UsbBlockDevice& device) {
-    return std::any_of(device.mount_points.begin(), device.mount_points.end(),
-                       [](const std::string& target) {
-                           struct statvfs status {};
-                           return ::statvfs(target.c_str(), &status) == 0 &&
-                                  (status.f_flag & ST_RDONLY) == 0;
-                       });
+    return std::any_of(
+        device.mount_points.begin(), device.mount_points.end(), [](const std::string& target) {
+            struct statvfs status {};
+            return ::statvfs(target.c_str(), &status) == 0 && (status.f_flag & ST_RDONLY) == 0;
+        });
 }
 
 void Add(Problems& to, const Problems& more) {
@@ -159,8 +158,7 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
 
     const std::optional<std::string> current = ReadFile(kRulesPath);
     const bool udev_running = UdevRunning();
-    if (remove_rules ? current.has_value()
-                     : current != RenderRules(mode, system_devices)) {
+    if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
         if (remove_rules) {
             std::error_code error;
             if (!std::filesystem::remove(kRulesPath, error) && error)

@@ -14,9 +14,9 @@ namespace varnholt::enforce {
 // What a shell user can act on.
 namespace exit_code {
 inline constexpr int kDone = 0;
-inline constexpr int kStepFailed = 1;     // a device, the rules file or udev refused
+inline constexpr int kStepFailed = 1;  // a device, the rules file or udev refused
 inline constexpr int kUsage = 2;
-inline constexpr int kHiveUnusable = 3;   // missing or damaged hive: disable was put in force
+inline constexpr int kHiveUnusable = 3;  // missing or damaged hive: disable was put in force
 inline constexpr int kNotRoot = 4;
 }  // namespace exit_code
 

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/error.h"
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/policy/enforce.h"
 #include "platform/linux/policy/udev_rules.h"
+#include "runtime/error.h"
 
 namespace varnholt::enforce {
 namespace {
@@ -57,17 +57,17 @@ int Status(bool json) {
     const std::optional<UsbMode> in_force = ModeInForce();
     const std::vector<UsbStorageInterface> storage = FindUsbStorage();
     if (json) {
-        std::cout << "{\"recorded\":" << Json(UsbModeName(recorded.mode)) << ",\"hive\":"
-                  << Json(hive.string()) << ",\"hive_problem\":"
+        std::cout << "{\"recorded\":" << Json(UsbModeName(recorded.mode))
+                  << ",\"hive\":" << Json(hive.string()) << ",\"hive_problem\":"
                   << (recorded.problem.empty() ? "null" : Json(recorded.problem))
                   << ",\"in_force\":" << (in_force ? Json(UsbModeName(*in_force)) : "null")
                   << ",\"devices\":[";
         for (std::size_t i = 0; i < storage.size(); ++i) {
             const UsbStorageInterface& s = storage[i];
             std::cout << (i ? "," : "") << "{\"interface\":" << Json(s.name)
-                      << ",\"driver\":" << Json(s.driver) << ",\"authorized\":"
-                      << Flag(s.authorized) << ",\"holds_system\":" << Flag(s.holds_system)
-                      << ",\"block_devices\":[";
+                      << ",\"driver\":" << Json(s.driver)
+                      << ",\"authorized\":" << Flag(s.authorized)
+                      << ",\"holds_system\":" << Flag(s.holds_system) << ",\"block_devices\":[";
             for (std::size_t j = 0; j < s.block_devices.size(); ++j) {
                 const UsbBlockDevice& b = s.block_devices[j];
                 std::cout << (j ? "," : "") << "{\"devnode\":" << Json(b.devnode)
@@ -91,7 +91,8 @@ int Status(bool json) {
     if (storage.empty())
         std::cout << "no USB storage attached\n";
     for (const UsbStorageInterface& s : storage) {
-        std::cout << "USB interface " << s.name << " (" << (s.driver.empty() ? "no driver" : s.driver)
+        std::cout << "USB interface " << s.name << " ("
+                  << (s.driver.empty() ? "no driver" : s.driver)
                   << "): " << (s.authorized ? "authorized" : "not authorized")
                   << (s.holds_system ? ", holds / or /boot: never changed" : "") << "\n";
         for (const UsbBlockDevice& b : s.block_devices) {
@@ -115,10 +116,10 @@ int Run(const std::vector<std::string_view>& arguments) {
         return Status(arguments.size() == 2);
 
     std::optional<UsbMode> mode;
-    const bool usable = (command == "apply" && arguments.size() == 1) ||
-                        (command == "reset" && arguments.size() == 1) ||
-                        (command == "set" && arguments.size() == 2 &&
-                         (mode = UsbModeFromName(arguments[1])));
+    const bool usable =
+        (command == "apply" && arguments.size() == 1) ||
+        (command == "reset" && arguments.size() == 1) ||
+        (command == "set" && arguments.size() == 2 && (mode = UsbModeFromName(arguments[1])));
     if (!usable) {
         std::cerr << "varnholt-policy: unknown command or mode";
         for (const std::string_view argument : arguments)
@@ -127,15 +128,17 @@ int Run(const std::vector<std::string_view>& arguments) {
         return exit_code::kUsage;
     }
     if (::geteuid() != 0) {
-        std::cerr << "varnholt-policy " << command << ": only root may change the mode (try sudo)\n";
+        std::cerr << "varnholt-policy " << command
+                  << ": only root may change the mode (try sudo)\n";
         return exit_code::kNotRoot;
     }
     const std::filesystem::path hive = platform::DefaultMachineHivePath();
     if (command == "reset")
         return Reset(std::cout, std::cerr);
     if (mode) {
-        SharedShell().SetFactory(
-            [hive] { return std::make_unique<platform::HiveRegistry>(hive, std::filesystem::path()); });
+        SharedShell().SetFactory([hive] {
+            return std::make_unique<platform::HiveRegistry>(hive, std::filesystem::path());
+        });
         try {
             ApplyUsbMode(*mode);
         } catch (const Error& error) {

@@ -97,8 +97,8 @@ std::set<dev_t> SystemBlockDevices(udev* context) {
             UdevPtr<udev_device> device(udev_device_new_from_devnum(context, 'b', next));
             if (!device)
                 continue;
-            if (udev_device* disk = udev_device_get_parent_with_subsystem_devtype(
-                    device.get(), "block", "disk"))
+            if (udev_device* disk =
+                    udev_device_get_parent_with_subsystem_devtype(device.get(), "block", "disk"))
                 pending.push_back(udev_device_get_devnum(disk));
             std::error_code error;
             const std::filesystem::path slaves =
@@ -190,8 +190,8 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
         if (storage.interface_class != 8 && !IsStorageDriver(storage.driver) &&
             !storage.marked_blocked)
             continue;
-        if (udev_device* parent = udev_device_get_parent_with_subsystem_devtype(
-                device.get(), "usb", "usb_device")) {
+        if (udev_device* parent =
+                udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device")) {
             storage.usb_device_path = Text(udev_device_get_devpath(parent));
             storage.device_authorized = Attribute(parent, "authorized") != "0";
         }

@@ -20,8 +20,8 @@ struct UsbBlockDevice {
 
 // A USB interface that is or was a storage interface; HID and other interfaces never are.
 struct UsbStorageInterface {
-    std::string syspath;  // /sys/devices/.../1-1/1-1:1.0
-    std::string name;     // 1-1:1.0
+    std::string syspath;          // /sys/devices/.../1-1/1-1:1.0
+    std::string name;             // 1-1:1.0
     std::string usb_device_path;  // /devices/.../1-1, as udev's DEVPATH names it
     std::string driver;
     int interface_class = -1;
@@ -34,7 +34,8 @@ struct UsbStorageInterface {
 
 // remembered_blocked: syspaths of interfaces blocked earlier that no longer show as storage
 // (a vendor-specific interface loses its driver when it loses its authorization).
-std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& remembered_blocked = {});
+std::vector<UsbStorageInterface> FindUsbStorage(
+    const std::set<std::string>& remembered_blocked = {});
 
 // Each step returns the problems it met, one line each; an empty list is success.
 using Problems = std::vector<std::string>;
