@@ -10,10 +10,11 @@
 #include <span>
 #include <string>
 
-#include "app/error.h"
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
 #include "auth/md5_hash.h"
-#include "platform/platform.h"
 #include "platform/win32/win32_text.h"
+#include "runtime/error.h"
 
 namespace varnholt {
 namespace {

@@ -9,8 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "app/error.h"
-#include "platform/platform.h"
+#include "auth/settings_store.h"
+#include "policy/registry_shell.h"
+#include "runtime/error.h"
 
 namespace varnholt {
 namespace {
