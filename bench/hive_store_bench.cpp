@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/error.h"
+#include "runtime/error.h"
 #include "platform/linux/hive_registry.h"
 
 namespace {

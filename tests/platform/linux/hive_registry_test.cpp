@@ -1,7 +1,10 @@
 #include "platform/linux/hive_registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -16,22 +19,28 @@ namespace {
 
 using testing::RaisedError;
 using testing::ReadBytes;
-using testing::WithoutWriteRights;
-using testing::WriteBytes;
 using testing::WriteHive;
+
+mode_t ModeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0);
+    return status.st_mode & 07777;
+}
 
 class HiveRegistryTest : public ::testing::Test {
   protected:
-    mode_t ModeOf(const std::filesystem::path& path) {
-        struct stat status {};
-        EXPECT_EQ(::stat(path.c_str(), &status), 0);
-        return status.st_mode & 07777;
+    std::int32_t ReadError(const std::string& name) {
+        return RaisedError([&] { registry_.RegRead(name); }).number();
+    }
+    std::int32_t WriteError(const std::string& name) {
+        return RaisedError([&] { registry_.RegWrite(name, 3, "REG_DWORD"); }).number();
     }
 
     testing::TempDir folder_;
     std::filesystem::path machine_ = folder_.path() / "var" / "machine.reg";
     std::filesystem::path user_ = folder_.path() / "home" / "user.reg";
-    HiveRegistry registry_{machine_, user_};
+    std::string lock_ = machine_.string() + ".lock";
+    HiveRegistry registry_{machine_, user_, std::chrono::milliseconds(300)};
 };
 
 TEST_F(HiveRegistryTest, RootsChooseTheHiveAndWritesCreateFoldersFilesAndKeys) {
@@ -43,82 +52,114 @@ TEST_F(HiveRegistryTest, RootsChooseTheHiveAndWritesCreateFoldersFilesAndKeys) {
     EXPECT_EQ(registry_.RegRead("HKCU\\Software\\S\\p"), RegValue("ABC"));
     EXPECT_EQ(registry_.RegRead("HKCU\\Software\\S\\negative"), RegValue(-2));
     EXPECT_EQ(registry_.RegRead("HKCU\\Software\\S\\"), RegValue("12"));
-
     EXPECT_EQ(ModeOf(machine_), 0644u);
     EXPECT_EQ(ModeOf(user_), 0600u);  // it keeps the password digest
-
-    // A changed file keeps the mode it had.
     std::filesystem::permissions(machine_, std::filesystem::perms(0640));
     registry_.RegWrite("HKLM\\SYSTEM\\Deep\\Er\\Start", 4, "REG_DWORD");
-    EXPECT_EQ(ModeOf(machine_), 0640u);
+    EXPECT_EQ(ModeOf(machine_), 0640u);  // a changed file keeps its mode
 }
 
 TEST_F(HiveRegistryTest, ReadsFailWithTheShellsNumbersAndWordsForWhatIsMissing) {
-    const auto expect_unreadable = [&](const std::string& name) {
-        const Error error = RaisedError([&] { registry_.RegRead(name); });
-        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kNotFound)) << name;
-        EXPECT_EQ(error.source(), "WshShell.RegRead");
-        EXPECT_EQ(error.description(), "Unable to open registry key \"" + name + "\" for reading.");
-    };
-    expect_unreadable("HKLM\\SYSTEM\\X\\Start");  // no file
+    const std::string missing = "HKLM\\SYSTEM\\X\\Start";
+    EXPECT_EQ(RaisedError([&] { registry_.RegRead(missing); }).description(),
+              "Unable to open registry key \"" + missing + "\" for reading.");
     WriteHive(machine_,
               "[HKEY_LOCAL_MACHINE\\SYSTEM\\X]\n\"Start\"=dword:00000001\n"
               "\"Path\"=hex(2):41,00,00,00\n\"Raw\"=hex:01,00,00,00\n"
               "[HKEY_CURRENT_USER\\SYSTEM\\X]\n\"Other\"=dword:00000001\n");
     for (const char* name : {"HKLM\\SYSTEM\\X\\Stop", "HKLM\\SYSTEM\\Y\\Start",
                              "HKLM\\SYSTEM\\X\\Path", "HKLM\\SYSTEM\\X\\Raw",  // no text form
-                             "HKCU\\SYSTEM\\X\\Start",
-                             "HKLM\\SYSTEM\\X\\Other"}) {  // not the machine's, though in its file
-        expect_unreadable(name);
+                             "HKCU\\SYSTEM\\X\\Start", "HKLM\\SYSTEM\\X\\Other"}) {
+        EXPECT_EQ(ReadError(name), ErrorNumber(registry_error::kNotFound)) << name;
     }
-
     for (const std::string name :
-         {"HKCR\\.txt\\x", "HKEY_USERS\\x\\y", "SYSTEM\\X\\Start", "HKLM", ""}) {
-        for (const bool write : {false, true}) {
-            const Error error = RaisedError([&] {
-                if (write)
-                    registry_.RegWrite(name, 1, "REG_DWORD");
-                else
-                    registry_.RegRead(name);
-            });
-            EXPECT_EQ(error.number(), ErrorNumber(registry_error::kNotFound));
-            EXPECT_EQ(error.description(), "Invalid root in registry key \"" + name + "\".");
-            EXPECT_EQ(error.source(), write ? "WshShell.RegWrite" : "WshShell.RegRead");
-        }
+         {"HKCR\\.txt\\x", "HKEY_USERS\\x\\y", "SYSTEM\\X\\Start", "HKLM"}) {
+        EXPECT_EQ(ReadError(name), ErrorNumber(registry_error::kNotFound));
+        const Error error = RaisedError([&] { registry_.RegWrite(name, 1, "REG_DWORD"); });
+        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kNotFound));
+        EXPECT_EQ(error.description(), "Invalid root in registry key \"" + name + "\".");
     }
 }
 
-TEST_F(HiveRegistryTest, DamagedHiveIsNeverOverwrittenAndTheErrorNamesFileAndLine) {
-    const std::string damaged =
-        "Windows Registry Editor Version "
-        "5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"Start\"=dword:00000004\r\n"
-        "\"Broken\"=dword:zz\r\n";
-    WriteBytes(machine_, damaged);
-    const Error error = RaisedError([&] { registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD"); });
-    EXPECT_EQ(error.number(), ErrorNumber(0x800703F1));
-    EXPECT_EQ(error.source(), "WshShell.RegWrite");
-    EXPECT_NE(error.description().find(machine_.string() + " line 5"), std::string::npos)
-        << error.description();
-    EXPECT_NE(error.description().find("HKLM\\A\\Start"), std::string::npos) << error.description();
-    EXPECT_EQ(ReadBytes(machine_), damaged);
-    // Nor does it read as missing: that would pass a damaged user hive for one with no password.
-    const Error read = RaisedError([&] { registry_.RegRead("HKLM\\A\\Start"); });
-    EXPECT_EQ(read.number(), ErrorNumber(0x800703F1));
-    EXPECT_NE(read.description().find(" line 5"), std::string::npos) << read.description();
+// Only a missing file reads as missing: anything else would let a damaged user hive pass
+// for one with no password set. Nothing is followed, nothing waits, nothing is changed.
+TEST_F(HiveRegistryTest, HivesThatAreNoPlainFileAreErrorsAndLeftAsTheyAre) {
+    const std::filesystem::path elsewhere = folder_.path() / "elsewhere.reg";
+    WriteHive(elsewhere, "[HKEY_LOCAL_MACHINE\\A]\n\"Start\"=dword:00000004\n");
+    const std::string damaged = ReadBytes(elsewhere) + "\"Broken\"=dword:zz\n";
+    const auto link = [&](std::filesystem::path target) {
+        return [&, target] { std::filesystem::create_symlink(target, machine_); };
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::uint32_t number;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"damaged", [&] { testing::WriteBytes(machine_, damaged); }, 0x800703F1},
+             {"a folder", [&] { std::filesystem::create_directory(machine_); }, 0x80004005},
+             {"a link to a hive", link(elsewhere), 0x80004005},
+             {"a link loop", link(machine_), 0x80004005},
+             {"a link to a device", link("/dev/zero"), 0x80004005},
+             {"a FIFO", [&] { ASSERT_EQ(::mkfifo(machine_.c_str(), 0644), 0); }, 0x80004005},
+             {"over 256 MiB",
+              [&] {
+                  WriteHive(machine_, "");
+                  std::filesystem::resize_file(machine_, 257 << 20);
+              },
+              0x800700DF}}) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::create_directories(machine_.parent_path());
+        c.make();
+        const auto before = std::filesystem::symlink_status(machine_).type();
+        EXPECT_EQ(ReadError("HKLM\\A\\Start"), ErrorNumber(c.number));
+        const Error error =
+            RaisedError([&] { registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD"); });
+        EXPECT_EQ(error.number(), ErrorNumber(c.number));
+        EXPECT_NE(error.description().find(machine_.string()), std::string::npos)
+            << error.description();
+        EXPECT_EQ(std::filesystem::symlink_status(machine_).type(), before);
+        if (c.number == 0x800703F1) {
+            EXPECT_EQ(ReadBytes(machine_), damaged);
+            EXPECT_NE(error.description().find(" line 5"), std::string::npos);
+        }
+        std::filesystem::remove_all(machine_);
+    }
+    EXPECT_EQ(ReadBytes(elsewhere) + "\"Broken\"=dword:zz\n", damaged);
     // Only this file's trouble: the other hive is written as usual.
     registry_.RegWrite("HKCU\\A\\Start", 3, "REG_DWORD");
     EXPECT_EQ(registry_.RegRead("HKCU\\A\\Start"), RegValue(3));
 }
 
+// Whoever can open the lock can hold it, stalling every write: only the writer may, and a
+// lock held too long is an error naming it, the hive unchanged.
+TEST_F(HiveRegistryTest, TheLockIsTheWritersAloneAndNeverWaitedForLong) {
+    testing::WriteBytes(lock_, "");  // as earlier versions left it
+    std::filesystem::permissions(lock_, std::filesystem::perms(0644));
+    registry_.RegWrite("HKLM\\A\\Start", 4, "REG_DWORD");
+    EXPECT_EQ(ModeOf(lock_), 0600u);
+    const std::string before = ReadBytes(machine_);
+    const int held = ::open(lock_.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const Error error = RaisedError([&] { registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD"); });
+    ::close(held);
+    EXPECT_EQ(error.number(), ErrorNumber(0x800705B4));
+    EXPECT_NE(error.description().find(lock_), std::string::npos) << error.description();
+    EXPECT_EQ(ReadBytes(machine_), before);
+
+    // A lock planted as a link makes root create nothing where it points.
+    std::filesystem::remove(lock_);
+    std::filesystem::create_symlink(folder_.path() / "planted", lock_);
+    EXPECT_EQ(WriteError("HKLM\\A\\Start"), ErrorNumber(0x80004005));
+    EXPECT_FALSE(std::filesystem::exists(folder_.path() / "planted"));
+}
+
 TEST_F(HiveRegistryTest, RightsAreTheFilesAndTheFolders) {
     WriteHive(machine_, "[HKEY_LOCAL_MACHINE\\A]\n\"Start\"=dword:00000004\n");
     const std::string before = ReadBytes(machine_);
-    const auto expect_denied = [](const std::function<void()>& operation) {
-        EXPECT_EQ(RaisedError(operation).number(), ErrorNumber(registry_error::kAccessDenied));
-    };
     {
         // No rights to the folder: no write, also none creating a folder inside; reads work.
-        WithoutWriteRights no_rights(machine_.parent_path());
+        testing::WithoutWriteRights no_rights(machine_.parent_path());
         for (const std::filesystem::path& folder :
              {machine_.parent_path(), machine_.parent_path() / "missing"}) {
             HiveRegistry registry(folder / "machine.reg", user_);
@@ -129,19 +170,19 @@ TEST_F(HiveRegistryTest, RightsAreTheFilesAndTheFolders) {
         }
         EXPECT_EQ(registry_.RegRead("HKLM\\A\\Start"), RegValue(4));
     }
-    // A hive its owner made read-only is not replaced through a writable folder.
+    // A hive its owner made read-only is not replaced through a writable folder; one that
+    // cannot be read is denied, not missing.
+    const auto as_user = [](const std::function<std::int32_t()>& operation) {
+        testing::AsOrdinaryUser ordinary;
+        return operation();
+    };
     std::filesystem::permissions(machine_, std::filesystem::perms(0444));
-    expect_denied([&] {
-        testing::AsOrdinaryUser as_user;
-        registry_.RegWrite("HKLM\\A\\Start", 3, "REG_DWORD");
-    });
+    EXPECT_EQ(as_user([&] { return WriteError("HKLM\\A\\Start"); }),
+              ErrorNumber(registry_error::kAccessDenied));
     EXPECT_EQ(ReadBytes(machine_), before);
-    // A hive that cannot be read is denied, not missing.
     std::filesystem::permissions(machine_, std::filesystem::perms::none);
-    expect_denied([&] {
-        testing::AsOrdinaryUser as_user;
-        registry_.RegRead("HKLM\\A\\Start");
-    });
+    EXPECT_EQ(as_user([&] { return ReadError("HKLM\\A\\Start"); }),
+              ErrorNumber(registry_error::kAccessDenied));
 }
 
 TEST_F(HiveRegistryTest, BadTypesAndTextAreRefusedBeforeAnythingIsWritten) {
@@ -173,6 +214,17 @@ TEST_F(HiveRegistryTest, HiveWithoutFolderLivesInTheCurrentOne) {
     std::filesystem::current_path(previous);
     EXPECT_EQ(read, RegValue(3));
     EXPECT_TRUE(std::filesystem::exists(folder_.path() / "machine.reg"));
+}
+
+// With no home folder the password digest would land wherever the program was started.
+TEST(UserHivePathTest, ComesFromAnAbsoluteHomeOrNowhere) {
+    EXPECT_EQ(UserHivePath("/home/a", "/elsewhere"), "/home/a/.config/varnholt/user.reg");
+    EXPECT_EQ(UserHivePath("", "/root"), "/root/.config/varnholt/user.reg");
+    for (const auto& [account, variable] : std::vector<std::pair<const char*, const char*>>{
+             {nullptr, nullptr}, {"", ""}, {nullptr, "relative"}, {"relative", "/root"}}) {
+        EXPECT_EQ(RaisedError([&] { UserHivePath(account, variable); }).number(),
+                  ErrorNumber(0x80070003));
+    }
 }
 
 }  // namespace
