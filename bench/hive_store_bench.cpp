@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "runtime/error.h"
 #include "platform/linux/hive_registry.h"
+#include "runtime/error.h"
 
 namespace {
 
