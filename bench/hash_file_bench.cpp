@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/error.h"
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
 #include "auth/md5_hash.h"
-#include "platform/platform.h"
+#include "runtime/error.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -8,9 +8,9 @@
 #include <string>
 #include <utility>
 
-#include "app/error.h"
 #include "auth/password.h"
 #include "policy/registry_shell.h"
+#include "runtime/error.h"
 #include "ui/form1.h"
 #include "ui/login.h"
 #include "ui/set_password.h"
@@ -143,7 +143,8 @@ void Application::Unload(ui::WindowId id) {
     }
     slot->DetachView();
     unloaded_.push_back(std::move(slot));
-    if (std::none_of(loaded_.begin(), loaded_.end(), [](const auto& window) { return window != nullptr; })) {
+    if (std::none_of(loaded_.begin(), loaded_.end(),
+                     [](const auto& window) { return window != nullptr; })) {
         ended_ = true;
         toolkit_.Quit();
         ReleaseSharedObjects();

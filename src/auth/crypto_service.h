@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace varnholt {
 
@@ -25,5 +26,10 @@ class CryptoService {
 
     virtual std::int32_t LastErrorCode() const noexcept = 0;
 };
+
+// The platform's service, defined by each platform under src/platform/.
+namespace platform {
+std::unique_ptr<CryptoService> CreateCryptoService();
+}  // namespace platform
 
 }  // namespace varnholt

@@ -28,4 +28,9 @@ class FileAccess {
     virtual std::unique_ptr<OpenFile> OpenReadOnly(const std::string& path) = 0;
 };
 
+// The platform's file access, defined by each platform under src/platform/.
+namespace platform {
+std::unique_ptr<FileAccess> CreateFileAccess();
+}  // namespace platform
+
 }  // namespace varnholt

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/error.h"
+#include "runtime/error.h"
 
 namespace varnholt {
 namespace {

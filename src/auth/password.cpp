@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
+#include "auth/settings_store.h"
 #include "auth/utf16le.h"
-#include "platform/platform.h"
 
 namespace varnholt {
 

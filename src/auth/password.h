@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/shared_instance.h"
 #include "auth/md5_hash.h"
 #include "auth/settings_store.h"
+#include "runtime/shared_instance.h"
 
 namespace varnholt {
 

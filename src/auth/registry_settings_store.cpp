@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/error.h"
+#include "runtime/error.h"
 
 namespace varnholt {
 

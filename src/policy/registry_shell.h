@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
 
-#include "app/shared_instance.h"
+#include "runtime/shared_instance.h"
 
 namespace varnholt {
 
@@ -35,5 +36,10 @@ class RegistryShell {
 
 // The process's one shell, created on first use by the platform's factory.
 SharedInstance<RegistryShell>& SharedShell();
+
+// The platform's shell, defined by each platform under src/platform/.
+namespace platform {
+std::unique_ptr<RegistryShell> CreateRegistryShell();
+}  // namespace platform
 
 }  // namespace varnholt

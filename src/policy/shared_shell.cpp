@@ -1,4 +1,3 @@
-#include "platform/platform.h"
 #include "policy/registry_shell.h"
 
 namespace varnholt {

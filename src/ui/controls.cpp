@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/error.h"
+#include "runtime/error.h"
 
 namespace varnholt::ui {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "auth/file_access.h"
 #include "auth/md5_hash.h"
-#include "platform/platform.h"
 #include "support/raised_error.h"
 #include "support/recording_crypto_service.h"
 #include "support/temp_dir.h"

@@ -4,8 +4,9 @@
 
 #include <string_view>
 
-#include "app/error.h"
-#include "platform/platform.h"
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
+#include "runtime/error.h"
 #include "support/raised_error.h"
 #include "support/recording_crypto_service.h"
 

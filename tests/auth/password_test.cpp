@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "auth/registry_settings_store.h"
-#include "platform/platform.h"
+#include "auth/settings_store.h"
 #include "support/memory_registry.h"
 #include "support/raised_error.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
 #include "platform/linux/hive_registry.h"
 #include "policy/registry_shell.h"
+#include "runtime/error.h"
 #include "support/hive_files.h"
 #include "support/raised_error.h"
 

@@ -11,12 +11,12 @@
 #include <string>
 
 #include "app/application.h"
-#include "app/error.h"
 #include "auth/password.h"
 #include "auth/registry_settings_store.h"
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/qt/qt_toolkit.h"
 #include "policy/registry_shell.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform::qt {
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "app/error.h"
 #include "platform/linux/qt/qt_toolkit.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform::qt {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "app/error.h"
 #include "policy/registry_shell.h"
+#include "runtime/error.h"
 
 namespace varnholt::testing {
 

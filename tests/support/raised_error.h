@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/error.h"
+#include "runtime/error.h"
 
 namespace varnholt::testing {
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "auth/crypto_service.h"
-#include "platform/platform.h"
 
 namespace varnholt::testing {
 

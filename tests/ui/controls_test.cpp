@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
+#include "runtime/error.h"
 
 namespace varnholt::ui {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/error.h"
+#include "runtime/error.h"
 
 namespace varnholt::ui::testing {
 

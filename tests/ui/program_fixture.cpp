@@ -2,11 +2,12 @@
 
 #include <utility>
 
-#include "app/error.h"
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
 #include "auth/password.h"
 #include "auth/registry_settings_store.h"
 #include "platform/linux/hive_registry.h"
-#include "platform/platform.h"
+#include "runtime/error.h"
 
 namespace varnholt::ui::testing {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "auth/crypto_service.h"
 
 namespace varnholt {
 namespace {

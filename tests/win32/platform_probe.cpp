@@ -19,10 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
 #include "auth/md5_hash.h"
-#include "platform/platform.h"
+#include "auth/settings_store.h"
 #include "platform/win32/win32_text.h"
+#include "policy/registry_shell.h"
+#include "runtime/error.h"
 
 namespace varnholt {
 namespace {

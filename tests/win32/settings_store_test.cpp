@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/error.h"
-#include "platform/platform.h"
+#include "auth/settings_store.h"
+#include "runtime/error.h"
 
 namespace varnholt {
 namespace {

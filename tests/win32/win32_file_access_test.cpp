@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
 #include "auth/md5_hash.h"
-#include "platform/platform.h"
 #include "platform/win32/win32_text.h"
+#include "runtime/error.h"
 #include "temporary_folder.h"
 
 namespace varnholt {

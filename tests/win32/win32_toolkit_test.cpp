@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
 #include "platform/win32/resource_ids.h"
 #include "platform/win32/win32_text.h"
+#include "runtime/error.h"
 
 namespace varnholt {
 namespace {

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/error.h"
 #include "platform/linux/reg_file.h"
-#include "platform/platform.h"
+#include "policy/registry_shell.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform {
 namespace {

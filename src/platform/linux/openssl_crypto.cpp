@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/platform.h"
+#include "auth/crypto_service.h"
 
 namespace varnholt::platform {
 namespace {

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <memory>
 
-#include "app/error.h"
-#include "platform/platform.h"
+#include "auth/file_access.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform {
 namespace {

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "auth/registry_settings_store.h"
+#include "auth/settings_store.h"
 #include "platform/linux/hive_registry.h"
-#include "platform/platform.h"
 
 namespace varnholt::platform {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/platform.h"
+#include "auth/crypto_service.h"
 
 namespace varnholt::platform {
 namespace {

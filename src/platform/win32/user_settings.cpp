@@ -3,7 +3,8 @@
 #include <memory>
 
 #include "auth/registry_settings_store.h"
-#include "platform/platform.h"
+#include "auth/settings_store.h"
+#include "policy/registry_shell.h"
 
 namespace varnholt::platform {
 

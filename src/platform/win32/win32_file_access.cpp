@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/error.h"
-#include "platform/platform.h"
+#include "auth/file_access.h"
 #include "platform/win32/win32_text.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "app/application.h"
-#include "app/error.h"
 #include "platform/win32/win32_toolkit.h"
+#include "runtime/error.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     try {

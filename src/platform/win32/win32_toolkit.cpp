@@ -6,9 +6,9 @@
 #include <cstring>
 #include <utility>
 
-#include "app/error.h"
 #include "platform/win32/resource_ids.h"
 #include "platform/win32/win32_text.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform::win32 {
 namespace {

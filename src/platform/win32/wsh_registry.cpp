@@ -9,9 +9,9 @@
 #include <climits>
 #include <memory>
 
-#include "app/error.h"
-#include "platform/platform.h"
 #include "platform/win32/win32_text.h"
+#include "policy/registry_shell.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform {
 namespace {

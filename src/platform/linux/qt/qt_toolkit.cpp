@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/error.h"
+#include "runtime/error.h"
 
 namespace varnholt::platform::qt {
 namespace {

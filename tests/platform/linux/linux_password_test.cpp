@@ -6,8 +6,8 @@
 
 #include "auth/password.h"
 #include "auth/registry_settings_store.h"
+#include "auth/settings_store.h"
 #include "platform/linux/hive_registry.h"
-#include "platform/platform.h"
 #include "support/hive_files.h"
 #include "support/openssl_cli.h"
 #include "support/raised_error.h"

@@ -1,4 +1,4 @@
-#include "app/error.h"
+#include "runtime/error.h"
 
 #include <cstdio>
 #include <utility>

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
 #include "auth/password.h"
-#include "program_fixture.h"
+#include "runtime/error.h"
+#include "ui/program_fixture.h"
 
 namespace varnholt::ui::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/error.h"
+#include "runtime/error.h"
 
 #include <gtest/gtest.h>
 

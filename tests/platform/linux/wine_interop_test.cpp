@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/reg_file.h"
+#include "runtime/error.h"
 #include "support/hive_files.h"
 #include "support/openssl_cli.h"
 

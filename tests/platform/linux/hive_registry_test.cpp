@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
+#include "runtime/error.h"
 #include "support/hive_files.h"
 #include "support/raised_error.h"
 

@@ -11,8 +11,9 @@
 #include <future>
 #include <iterator>
 
+#include "auth/crypto_service.h"
+#include "auth/file_access.h"
 #include "auth/md5_hash.h"
-#include "platform/platform.h"
 #include "support/hive_files.h"
 #include "support/openssl_cli.h"
 #include "support/raised_error.h"
