@@ -42,10 +42,7 @@ void WriteNumber(const char* name, std::int16_t number) {
 // The value's text form, a DWORD as its decimal digits; nullopt when the read fails.
 std::optional<std::string> ReadText(const char* name) {
     try {
-        const RegValue value = SharedShell().Get().RegRead(name);
-        if (const auto* number = std::get_if<std::int32_t>(&value))
-            return std::to_string(*number);
-        return std::get<std::string>(value);
+        return RegValueText(SharedShell().Get().RegRead(name));
     } catch (const std::exception&) {
         return std::nullopt;  // reads fall back to a fixed outcome, whatever went wrong
     }
@@ -76,10 +73,48 @@ std::optional<std::int32_t> TextToNumber(std::string_view text) {
 
 }  // namespace
 
-UsbMode GetUsbState() {
-    const std::optional<std::int32_t> start =
-        TextToNumber(ReadText(policy_value::kUsbStorageStart).value_or(""));
+const char* UsbModeName(UsbMode mode) {
+    switch (mode) {
+        case UsbMode::kDisable:
+            return "disable";
+        case UsbMode::kReadOnly:
+            return "readonly";
+        case UsbMode::kReadWrite:
+            break;
+    }
+    return "readwrite";
+}
+
+std::optional<UsbMode> UsbModeFromName(std::string_view name) {
+    for (const UsbMode mode : {UsbMode::kDisable, UsbMode::kReadOnly, UsbMode::kReadWrite}) {
+        if (name == UsbModeName(mode))
+            return mode;
+    }
+    return std::nullopt;
+}
+
+std::string RegValueText(const RegValue& value) {
+    if (const auto* number = std::get_if<std::int32_t>(&value))
+        return std::to_string(*number);
+    return std::get<std::string>(value);
+}
+
+UsbMode UsbModeOf(const UsbPolicyTexts& texts) {
+    const std::optional<std::int32_t> start = TextToNumber(texts.start.value_or(""));
     if (!start || *start == kStartDisabled)
+        return UsbMode::kDisable;
+    // With no write-protection value to read, storage is writable, whatever Start held.
+    if (!texts.write_protect)
+        return UsbMode::kReadWrite;
+    const std::optional<std::int32_t> write_protect = TextToNumber(*texts.write_protect);
+    if (!write_protect || *write_protect == kWriteProtected)
+        return UsbMode::kReadOnly;
+    return UsbMode::kReadWrite;
+}
+
+UsbMode GetUsbState() {
+    UsbPolicyTexts texts{ReadText(policy_value::kUsbStorageStart), std::nullopt};
+    if (UsbModeOf(texts) == UsbMode::kDisable)
         return UsbMode::kDisable;
 
     try {
@@ -88,14 +123,8 @@ UsbMode GetUsbState() {
         // Reading the mode goes on; the next write of a mode reports the trouble.
     }
 
-    // With no write-protection value to read, storage is writable, whatever Start held.
-    const std::optional<std::string> write_protect_text = ReadText(policy_value::kWriteProtect);
-    if (!write_protect_text)
-        return UsbMode::kReadWrite;
-    const std::optional<std::int32_t> write_protect = TextToNumber(*write_protect_text);
-    if (!write_protect || *write_protect == kWriteProtected)
-        return UsbMode::kReadOnly;
-    return UsbMode::kReadWrite;
+    texts.write_protect = ReadText(policy_value::kWriteProtect);
+    return UsbModeOf(texts);
 }
 
 void ApplyUsbMode(UsbMode mode) {

@@ -3,46 +3,43 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/linux/hive_registry.h"
 #include "policy/registry_shell.h"
 #include "runtime/error.h"
-#include "support/hive_files.h"
+#include "support/memory_registry.h"
 #include "support/raised_error.h"
 
 namespace varnholt {
 namespace {
 
-using platform::HiveRegistry;
+using testing::MemoryHive;
+using testing::MemoryRegistry;
 using testing::RaisedError;
-using testing::ReadBytes;
-using testing::WithoutWriteRights;
-using testing::WriteHive;
 using Log = std::vector<std::string>;
+using Stored = std::optional<RegValue>;  // nullopt: the value is missing
 
-const std::string kStartKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor";
-const std::string kPolicyKey =
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies";
+constexpr std::uint32_t kDiskFull = 0x80070070;
 
-// Real hive files underneath. Each call is logged by its value's name ("read Start",
-// "write Start=3 REG_DWORD"), and writes to one name can be made to fail.
+// Logs each call by its value's name ("read Start", "write Start=3 REG_DWORD"); writes to
+// one name can be made to fail.
 class RecordingShell final : public RegistryShell {
   public:
-    RecordingShell(std::unique_ptr<RegistryShell> inner, Log& log, std::string failing_write)
-        : inner_(std::move(inner)), log_(log), failing_write_(std::move(failing_write)) {}
+    RecordingShell(std::shared_ptr<MemoryHive> hive, Log& log, std::string failing_write)
+        : inner_(std::move(hive)), log_(log), failing_write_(std::move(failing_write)) {}
 
     RegValue RegRead(const std::string& name) override {
         log_.push_back("read " + ValueName(name));
-        return inner_->RegRead(name);
+        return inner_.RegRead(name);
     }
     void RegWrite(const std::string& name, const RegValue& value, std::string_view type) override {
-        log_.push_back("write " + ValueName(name) + "=" +
-                       std::to_string(std::get<std::int32_t>(value)) + " " + std::string(type));
+        log_.push_back("write " + ValueName(name) + "=" + RegValueText(value) + " " +
+                       std::string(type));
         if (name == failing_write_)
-            Raise(ErrorNumber(0x80070070), "WshShell.RegWrite", "disk full");
-        inner_->RegWrite(name, value, type);
+            Raise(ErrorNumber(kDiskFull), "WshShell.RegWrite", "disk full");
+        inner_.RegWrite(name, value, type);
     }
 
   private:
@@ -50,7 +47,7 @@ class RecordingShell final : public RegistryShell {
         return name.substr(name.rfind('\\') + 1);
     }
 
-    std::unique_ptr<RegistryShell> inner_;
+    MemoryRegistry inner_;
     Log& log_;
     std::string failing_write_;
 };
@@ -63,85 +60,95 @@ class UsbPolicyTest : public ::testing::Test {
             throw std::logic_error("no test may reach the machine's own registry");
         });
     }
-
     void UseShell(const std::string& failing_write) {
         SharedShell().SetFactory([this, failing_write] {
-            return std::make_unique<RecordingShell>(std::make_unique<HiveRegistry>(machine_, user_),
-                                                    log_, failing_write);
+            return std::make_unique<RecordingShell>(hive_, log_, failing_write);
         });
     }
-
-    // Start and WriteProtect as the file holds them; an empty text leaves the value out.
-    void WriteMachineHive(const std::string& start, const std::string& write_protect) {
-        WriteHive(machine_,
-                  "[" + kStartKey + "]\n" + (start.empty() ? "" : "\"Start\"=" + start + "\n") +
-                      "\n[" + kPolicyKey + "]\n" +
-                      (write_protect.empty() ? "" : "\"WriteProtect\"=" + write_protect) + "\n");
+    void Store(const char* name, const Stored& value) {
+        if (value)
+            hive_->values[name] = *value;
+        else
+            hive_->values.erase(name);
+    }
+    Stored Read(const char* name) {
+        const auto found = hive_->values.find(name);
+        return found == hive_->values.end() ? Stored() : Stored(found->second);
     }
 
-    RegValue Read(const char* name) { return HiveRegistry(machine_, user_).RegRead(name); }
-
-    testing::TempDir folder_;
-    std::filesystem::path machine_ = folder_.path() / "lib" / "machine.reg";
-    std::filesystem::path user_ = folder_.path() / "config" / "user.reg";
+    std::shared_ptr<MemoryHive> hive_ = std::make_shared<MemoryHive>();
     Log log_;
 };
 
-TEST_F(UsbPolicyTest, MissingStartOrStartFourOrNoNumberIsDisabledAndNothingElseIsTouched) {
-    EXPECT_EQ(GetUsbState(), UsbMode::kDisable);
-    EXPECT_FALSE(std::filesystem::exists(machine_));
-    for (const std::string start :
-         {"", "dword:00000004", "\"4\"", "\" 4\"", "\"USB\"", "\"\"", "\"3.0\"", "\"0x3\"",
-          "\"99999999999\"", "hex(2):33,00,00,00"}) {
-        SCOPED_TRACE(start);
-        WriteMachineHive(start, "dword:00000000");
-        const std::string before = ReadBytes(machine_);
-        log_.clear();
-        EXPECT_EQ(GetUsbState(), UsbMode::kDisable);
-        EXPECT_EQ(log_, Log{"read Start"});
-        EXPECT_EQ(ReadBytes(machine_), before);
-    }
-}
-
-TEST_F(UsbPolicyTest, ModeFollowsWriteProtectAndStartIsRewrittenAsThree) {
+TEST_F(UsbPolicyTest, ModeFollowsTheValuesAndTheSharedRuleAgrees) {
     struct Case {
-        const char* start;
-        const char* write_protect;
+        Stored start;
+        Stored write_protect;
         UsbMode expected;
     };
-    for (const Case& c : {Case{"dword:00000003", "dword:00000001", UsbMode::kReadOnly},
-                          Case{"dword:00000003", "dword:00000000", UsbMode::kReadWrite},
-                          Case{"dword:00000003", "dword:00000002", UsbMode::kReadWrite},
-                          Case{"dword:00000000", "dword:00000001", UsbMode::kReadOnly},
-                          Case{"dword:00000005", "dword:ffffffff", UsbMode::kReadWrite},
-                          Case{"dword:ffffffff", "dword:00000001", UsbMode::kReadOnly},
-                          Case{"\"+2\"", "\"1\"", UsbMode::kReadOnly},
-                          Case{"\"0\"", "\"\t0 \"", UsbMode::kReadWrite},
-                          Case{"dword:00000003", "\"yes\"", UsbMode::kReadOnly},
-                          Case{"dword:00000003", "\"\"", UsbMode::kReadOnly},
-                          // No WriteProtect to read: writable, whatever Start held.
-                          Case{"dword:00000001", "", UsbMode::kReadWrite},
-                          Case{"\"1\"", "hex:01,00,00,00", UsbMode::kReadWrite}}) {
-        SCOPED_TRACE(std::string(c.start) + " " + c.write_protect);
-        WriteMachineHive(c.start, c.write_protect);
+    const Stored missing;
+    for (const Case& c : {
+             // Start missing, 4 or not a number: disabled, and nothing else is touched.
+             Case{missing, RegValue(0), UsbMode::kDisable},
+             Case{RegValue(4), RegValue(0), UsbMode::kDisable},
+             Case{RegValue("4"), missing, UsbMode::kDisable},
+             Case{RegValue(" 4"), RegValue(0), UsbMode::kDisable},
+             Case{RegValue("USB"), RegValue(0), UsbMode::kDisable},
+             Case{RegValue(""), RegValue(0), UsbMode::kDisable},
+             Case{RegValue("3.0"), RegValue(0), UsbMode::kDisable},
+             Case{RegValue("0x3"), RegValue(0), UsbMode::kDisable},
+             Case{RegValue("99999999999"), RegValue(0), UsbMode::kDisable},
+             Case{RegValue("+-3"), RegValue(0), UsbMode::kDisable},
+             // Otherwise WriteProtect 1 or not a number is read-only; anything else writable.
+             Case{RegValue(3), RegValue(1), UsbMode::kReadOnly},
+             Case{RegValue(3), RegValue(0), UsbMode::kReadWrite},
+             Case{RegValue(3), RegValue(2), UsbMode::kReadWrite},
+             Case{RegValue(0), RegValue(1), UsbMode::kReadOnly},
+             Case{RegValue(5), RegValue(-1), UsbMode::kReadWrite},
+             Case{RegValue(-1), RegValue(1), UsbMode::kReadOnly},
+             Case{RegValue("+2"), RegValue("1"), UsbMode::kReadOnly},
+             Case{RegValue("0"), RegValue("\t0 "), UsbMode::kReadWrite},
+             Case{RegValue(3), RegValue("yes"), UsbMode::kReadOnly},
+             Case{RegValue(3), RegValue(""), UsbMode::kReadOnly},
+             Case{RegValue(1), missing, UsbMode::kReadWrite},  // whatever Start held
+         }) {
+        const UsbPolicyTexts texts{
+            c.start ? std::optional(RegValueText(*c.start)) : std::nullopt,
+            c.write_protect ? std::optional(RegValueText(*c.write_protect)) : std::nullopt};
+        SCOPED_TRACE(texts.start.value_or("(missing)") + " " +
+                     texts.write_protect.value_or("(missing)"));
+        Store(policy_value::kUsbStorageStart, c.start);
+        Store(policy_value::kWriteProtect, c.write_protect);
         log_.clear();
         EXPECT_EQ(GetUsbState(), c.expected);
-        EXPECT_EQ(log_, (Log{"read Start", "write Start=3 REG_DWORD", "read WriteProtect"}));
-        EXPECT_EQ(Read(policy_value::kUsbStorageStart), RegValue(3));
+        EXPECT_EQ(UsbModeOf(texts), c.expected);
+        if (c.expected == UsbMode::kDisable) {
+            EXPECT_EQ(log_, Log{"read Start"});
+            EXPECT_EQ(Read(policy_value::kUsbStorageStart), c.start);
+        } else {
+            EXPECT_EQ(log_, (Log{"read Start", "write Start=3 REG_DWORD", "read WriteProtect"}));
+            EXPECT_EQ(Read(policy_value::kUsbStorageStart), Stored(3));
+        }
     }
 }
 
-TEST_F(UsbPolicyTest, FailedStartRewriteStillReadsTheModeAndChangesNothing) {
-    WriteMachineHive("dword:00000000", "dword:00000001");
-    const std::string before = ReadBytes(machine_);
-    {
-        WithoutWriteRights no_rights(machine_.parent_path());
-        EXPECT_EQ(GetUsbState(), UsbMode::kReadOnly);
-    }
-    EXPECT_EQ(ReadBytes(machine_), before);
+TEST_F(UsbPolicyTest, ModeNamesGoBothWays) {
+    for (const UsbMode mode : {UsbMode::kDisable, UsbMode::kReadOnly, UsbMode::kReadWrite})
+        EXPECT_EQ(UsbModeFromName(UsbModeName(mode)), mode);
+    EXPECT_STREQ(UsbModeName(UsbMode::kReadOnly), "readonly");
+    for (const char* name : {"Disable", "read-only", "", "readwrite "})
+        EXPECT_EQ(UsbModeFromName(name), std::nullopt) << name;
 }
 
-TEST_F(UsbPolicyTest, ApplyWritesTheModeTableStartFirstCreatingKeysAndFiles) {
+TEST_F(UsbPolicyTest, FailedStartRewriteStillReadsTheMode) {
+    Store(policy_value::kUsbStorageStart, RegValue(0));
+    Store(policy_value::kWriteProtect, RegValue(1));
+    UseShell(policy_value::kUsbStorageStart);
+    EXPECT_EQ(GetUsbState(), UsbMode::kReadOnly);
+    EXPECT_EQ(Read(policy_value::kUsbStorageStart), Stored(0));
+}
+
+TEST_F(UsbPolicyTest, ApplyWritesTheModeTableStartFirst) {
     struct Case {
         UsbMode mode;
         int start;
@@ -149,96 +156,76 @@ TEST_F(UsbPolicyTest, ApplyWritesTheModeTableStartFirstCreatingKeysAndFiles) {
     };
     for (const Case& c : {Case{UsbMode::kReadWrite, 3, 0}, Case{UsbMode::kDisable, 4, 1},
                           Case{UsbMode::kReadOnly, 3, 1}, Case{UsbMode::kReadOnly, 3, 1}}) {
-        SCOPED_TRACE(c.start * 10 + c.write_protect);
+        SCOPED_TRACE(UsbModeName(c.mode));
         log_.clear();
         ApplyUsbMode(c.mode);
         EXPECT_EQ(log_,
                   (Log{"write Start=" + std::to_string(c.start) + " REG_DWORD",
                        "write WriteProtect=" + std::to_string(c.write_protect) + " REG_DWORD"}));
-        EXPECT_EQ(Read(policy_value::kUsbStorageStart), RegValue(c.start));
-        EXPECT_EQ(Read(policy_value::kWriteProtect), RegValue(c.write_protect));
+        EXPECT_EQ(Read(policy_value::kUsbStorageStart), Stored(c.start));
+        EXPECT_EQ(Read(policy_value::kWriteProtect), Stored(c.write_protect));
         EXPECT_EQ(GetUsbState(), c.mode);
     }
 }
 
-TEST_F(UsbPolicyTest, WritesWithoutRightsReportAccessDeniedAndChangeNothing) {
-    WriteMachineHive("dword:00000003", "dword:00000000");
-    SetRegistryLock(true);
-    std::filesystem::permissions(user_, std::filesystem::perms(0644));  // readable as another user
-    struct Case {
-        void (*write)();
-        std::filesystem::path hive;
-        const char* first_write;
-    };
-    for (const Case& c :
-         {Case{[] { ApplyUsbMode(UsbMode::kDisable); }, machine_, "write Start=4 REG_DWORD"},
-          Case{[] { SetRegistryLock(false); }, user_, "write DisableRegistryTools=0 REG_DWORD"}}) {
-        const std::string before = ReadBytes(c.hive);
-        log_.clear();
-        const Error error = RaisedError([&] {
-            WithoutWriteRights no_rights(c.hive.parent_path());
-            c.write();
-        });
-        EXPECT_EQ(error.number(), ErrorNumber(registry_error::kAccessDenied));
-        EXPECT_EQ(error.source(), "WshShell.RegWrite");
-        EXPECT_EQ(log_, Log{c.first_write});  // no write after the failed one
-        EXPECT_EQ(ReadBytes(c.hive), before);
-    }
-}
+TEST_F(UsbPolicyTest, FailedWriteReachesTheCallerAndLaterWritesAreNotMade) {
+    Store(policy_value::kUsbStorageStart, RegValue(3));
+    Store(policy_value::kWriteProtect, RegValue(0));
+    UseShell(policy_value::kUsbStorageStart);
+    EXPECT_EQ(RaisedError([] { ApplyUsbMode(UsbMode::kDisable); }).number(),
+              ErrorNumber(kDiskFull));
+    EXPECT_EQ(log_, Log{"write Start=4 REG_DWORD"});
 
-TEST_F(UsbPolicyTest, FailedWriteProtectWriteReachesTheCallerAfterStartChanged) {
-    WriteMachineHive("dword:00000003", "dword:00000000");
     UseShell(policy_value::kWriteProtect);
     EXPECT_EQ(RaisedError([] { ApplyUsbMode(UsbMode::kDisable); }).number(),
-              ErrorNumber(0x80070070));
-    EXPECT_EQ(Read(policy_value::kUsbStorageStart), RegValue(4));
-    EXPECT_EQ(Read(policy_value::kWriteProtect), RegValue(0));
+              ErrorNumber(kDiskFull));
+    EXPECT_EQ(Read(policy_value::kUsbStorageStart), Stored(4));  // not restored
+    EXPECT_EQ(Read(policy_value::kWriteProtect), Stored(0));
+
+    UseShell(policy_value::kDisableRegistryTools);
+    EXPECT_EQ(RaisedError([] { SetRegistryLock(true); }).number(), ErrorNumber(kDiskFull));
 }
 
 TEST_F(UsbPolicyTest, RegistryLockIsAnyNonZeroNumber) {
-    EXPECT_FALSE(GetRegistryLock());  // no hive at all
-    SetRegistryLock(false);           // creates the value
-    EXPECT_EQ(Read(policy_value::kDisableRegistryTools), RegValue(0));
-    for (const auto& [stored, locked] :
-         std::vector<std::pair<std::string, bool>>{{"dword:00000001", true},
-                                                   {"dword:00000002", true},
-                                                   {"dword:ffffffff", true},
-                                                   {"\"1\"", true},
-                                                   {"\" -3\"", true},
-                                                   {"dword:00000000", false},
-                                                   {"\"0\"", false},
-                                                   {"\"locked\"", false},
-                                                   {"\"1e3\"", false},
-                                                   {"\"+-1\"", false},
-                                                   {"\"\"", false},
-                                                   {"hex:01", false}}) {
-        SCOPED_TRACE(stored);
-        WriteHive(user_,
-                  "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\"
-                  "System]\n\"DisableRegistryTools\"=" +
-                      stored + "\n");
+    EXPECT_FALSE(GetRegistryLock());  // missing
+    for (const auto& [stored, locked] : std::vector<std::pair<RegValue, bool>>{{1, true},
+                                                                               {2, true},
+                                                                               {-1, true},
+                                                                               {"1", true},
+                                                                               {" -3", true},
+                                                                               {0, false},
+                                                                               {"0", false},
+                                                                               {"locked", false},
+                                                                               {"1e3", false},
+                                                                               {"+-1", false},
+                                                                               {"", false}}) {
+        SCOPED_TRACE(RegValueText(stored));
+        Store(policy_value::kDisableRegistryTools, stored);
         EXPECT_EQ(GetRegistryLock(), locked);
     }
-    log_.clear();
-    SetRegistryLock(true);
-    EXPECT_EQ(log_, Log{"write DisableRegistryTools=1 REG_DWORD"});
-    EXPECT_EQ(Read(policy_value::kDisableRegistryTools), RegValue(1));
+    for (const bool locked : {false, true}) {
+        log_.clear();
+        SetRegistryLock(locked);
+        EXPECT_EQ(log_, Log{"write DisableRegistryTools=" + std::to_string(locked) + " REG_DWORD"});
+        EXPECT_EQ(Read(policy_value::kDisableRegistryTools), Stored(int{locked}));
+    }
 }
 
 TEST_F(UsbPolicyTest, ShellThatCannotBeCreatedFailsThatUseAndTheNextUseRetries) {
-    WriteMachineHive("dword:00000003", "dword:00000000");
+    Store(policy_value::kUsbStorageStart, RegValue(3));
+    Store(policy_value::kWriteProtect, RegValue(0));
     int attempts = 0;
     SharedShell().SetFactory([&]() -> std::unique_ptr<RegistryShell> {
         if (++attempts <= 2)
             Raise(ErrorNumber(0x80040154), "WScript.Shell", "Class not registered");
-        return std::make_unique<HiveRegistry>(machine_, user_);
+        return std::make_unique<MemoryRegistry>(hive_);
     });
-    EXPECT_EQ(GetUsbState(), UsbMode::kDisable);  // the failure is absorbed like a failed read
+    EXPECT_EQ(GetUsbState(), UsbMode::kDisable);  // absorbed like a failed read
     EXPECT_EQ(RaisedError([] { ApplyUsbMode(UsbMode::kReadOnly); }).number(),
               ErrorNumber(0x80040154));
     EXPECT_EQ(attempts, 2);
     EXPECT_EQ(GetUsbState(), UsbMode::kReadWrite);
-    EXPECT_EQ(GetRegistryLock(), false);
+    EXPECT_FALSE(GetRegistryLock());
     EXPECT_EQ(attempts, 3);  // created once, then kept
 }
 

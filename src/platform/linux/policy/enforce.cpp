@@ -1,0 +1,279 @@
+#include "platform/linux/policy/enforce.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "platform/linux/hive_registry.h"
+#include "platform/linux/policy/udev_rules.h"
+#include "runtime/error.h"
+
+extern char** environ;
+
+namespace varnholt::enforce {
+namespace {
+
+constexpr const char* kStateFolder = "/run/varnholt";
+constexpr const char* kLockPath = "/run/varnholt/policy.lock";
+// Interfaces apply blocked that would not show as storage afterwards; gone with a reboot,
+// as the blocks are.
+constexpr const char* kBlockedListPath = "/run/varnholt/blocked-interfaces";
+constexpr const char* kUdevadm = "/bin/udevadm";
+constexpr const char* kUdevControl = "/run/udev/control";
+constexpr int kMaxPasses = 5;
+
+std::optional<std::string> ReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+// A value's text; nullopt when it is missing, with problem saying why when that is not
+// simply a missing value.
+std::optional<std::string> ReadValue(platform::HiveRegistry& registry, const char* name,
+                                     const std::filesystem::path& hive, std::string& problem) {
+    try {
+        return RegValueText(registry.RegRead(name));
+    } catch (const Error& error) {
+        std::error_code ignored;
+        if (!std::filesystem::exists(hive, ignored))
+            problem = hive.string() + ": no such file";
+        else if (error.number() != ErrorNumber(registry_error::kNotFound) && problem.empty())
+            problem = error.description().find(hive.string()) == std::string::npos
+                          ? hive.string() + ": " + error.description()
+                          : error.description();
+        return std::nullopt;
+    }
+}
+
+Problems RunUdevadm(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), kUdevadm);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned = ::posix_spawn(&child, kUdevadm, nullptr, nullptr, argv.data(), environ);
+    if (spawned != 0)
+        return {std::string("cannot run ") + kUdevadm + ": " + std::strerror(spawned)};
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {"udevadm " + arguments[1] + " failed"};
+    return {};
+}
+
+bool UdevRunning() {
+    struct stat status {};
+    return ::stat(kUdevControl, &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
+Problems WriteRules(const std::string& rules) {
+    const std::filesystem::path target(kRulesPath);
+    // udev reads only names ending in ".rules": it never sees the file half-written.
+    const std::filesystem::path temp = target.parent_path() / ".61-varnholt.rules.new";
+    std::error_code error;
+    std::filesystem::create_directories(target.parent_path(), error);
+    const int file =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (file < 0)
+        return {temp.string() + ": " + std::strerror(errno)};
+    const bool written =
+        ::fchmod(file, 0644) == 0 &&
+        ::write(file, rules.data(), rules.size()) == static_cast<ssize_t>(rules.size()) &&
+        ::fsync(file) == 0;
+    const int write_error = errno;
+    if (::close(file) != 0 || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
+        const int failure = written ? errno : write_error;
+        ::unlink(temp.c_str());
+        return {target.string() + ": " + std::strerror(failure)};
+    }
+    return {};
+}
+
+bool MountedWritable(const UsbBlockDevice& device) {
+    return std::any_of(
+        device.mount_points.begin(), device.mount_points.end(), [](const std::string& target) {
+            struct statvfs status {};
+            return ::statvfs(target.c_str(), &status) == 0 && (status.f_flag & ST_RDONLY) == 0;
+        });
+}
+
+void Add(Problems& to, const Problems& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+struct Outcome {
+    Problems problems;
+    bool changed = false;
+};
+
+std::set<std::string> ReadBlockedList() {
+    std::set<std::string> blocked;
+    std::ifstream list(kBlockedListPath);
+    for (std::string line; std::getline(list, line);)
+        blocked.insert(line);
+    return blocked;
+}
+
+Problems WriteBlockedList(const std::set<std::string>& blocked) {
+    std::ofstream list(kBlockedListPath, std::ios::trunc);
+    for (const std::string& syspath : blocked)
+        list << syspath << "\n";
+    list.close();
+    if (!list)
+        return {std::string(kBlockedListPath) + ": cannot be written"};
+    return {};
+}
+
+// One pass. remove_rules leaves no rules file at all instead of the mode's.
+Outcome Enforce(UsbMode mode, bool remove_rules) {
+    Outcome outcome;
+    std::set<std::string> blocked = ReadBlockedList();
+    const std::set<std::string> blocked_before = blocked;
+    // Found before the rules change: udev forgets our marks once the new rules run.
+    const std::vector<UsbStorageInterface> storage = FindUsbStorage(blocked);
+    std::vector<std::string> system_devices;
+    for (const UsbStorageInterface& interface : storage) {
+        if (interface.holds_system && std::find(system_devices.begin(), system_devices.end(),
+                                                interface.usb_device_path) == system_devices.end())
+            system_devices.push_back(interface.usb_device_path);
+    }
+
+    const std::optional<std::string> current = ReadFile(kRulesPath);
+    const bool udev_running = UdevRunning();
+    if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
+        if (remove_rules) {
+            std::error_code error;
+            if (!std::filesystem::remove(kRulesPath, error) && error)
+                outcome.problems.push_back(std::string(kRulesPath) + ": " + error.message());
+        } else {
+            Add(outcome.problems, WriteRules(RenderRules(mode, system_devices)));
+        }
+        if (udev_running)
+            Add(outcome.problems, RunUdevadm({"control", "--reload"}));
+        outcome.changed = true;
+    }
+
+    for (const UsbStorageInterface& interface : storage) {
+        if (interface.holds_system)
+            continue;
+        if (mode == UsbMode::kDisable) {
+            if (interface.authorized) {
+                Add(outcome.problems, BlockInterface(interface));
+                if (interface.interface_class != 8)
+                    blocked.insert(interface.syspath);
+                outcome.changed = true;
+            }
+            continue;
+        }
+        // Blocks of other tools on the whole device stay as they are.
+        if (!interface.authorized && interface.device_authorized &&
+            (interface.interface_class == 8 || interface.marked_blocked)) {
+            const Problems unblocked = UnblockInterface(interface);
+            if (unblocked.empty())
+                blocked.erase(interface.syspath);
+            Add(outcome.problems, unblocked);
+            outcome.changed = true;
+        }
+        for (const UsbBlockDevice& device : interface.block_devices) {
+            if (mode == UsbMode::kReadOnly && (!device.read_only || MountedWritable(device))) {
+                Add(outcome.problems, MakeReadOnly(device));
+                outcome.changed = true;
+            } else if (mode == UsbMode::kReadWrite && device.marked_read_only && device.read_only) {
+                Add(outcome.problems, MakeWritable(device));
+                outcome.changed = true;
+            }
+        }
+    }
+
+    if (blocked != blocked_before)
+        Add(outcome.problems, WriteBlockedList(blocked));
+    if (outcome.changed && udev_running) {
+        Add(outcome.problems, RunUdevadm({"trigger", "--subsystem-match=usb",
+                                          "--property-match=DEVTYPE=usb_interface"}));
+        Add(outcome.problems, RunUdevadm({"trigger", "--subsystem-match=block"}));
+        Add(outcome.problems, RunUdevadm({"settle", "--timeout=30"}));
+    }
+    return outcome;
+}
+
+// Held until the process ends: one apply at a time.
+bool TakeLock(std::ostream& err) {
+    ::mkdir(kStateFolder, 0755);
+    const int lock = ::open(kLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+        err << "varnholt-policy: " << kLockPath << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    return true;
+}
+
+int Report(const char* what, const Outcome& outcome, std::ostream& out, std::ostream& err) {
+    for (const std::string& problem : outcome.problems)
+        err << "varnholt-policy: " << problem << "\n";
+    out << what << (outcome.changed ? "" : " (nothing to change)") << "\n";
+    return outcome.problems.empty() ? exit_code::kDone : exit_code::kStepFailed;
+}
+
+}  // namespace
+
+RecordedMode ReadRecordedMode(const std::filesystem::path& hive) {
+    platform::HiveRegistry registry(hive, std::filesystem::path());
+    RecordedMode recorded;
+    UsbPolicyTexts texts;
+    texts.start = ReadValue(registry, policy_value::kUsbStorageStart, hive, recorded.problem);
+    texts.write_protect = ReadValue(registry, policy_value::kWriteProtect, hive, recorded.problem);
+    recorded.mode = UsbModeOf(texts);
+    return recorded;
+}
+
+std::optional<UsbMode> ModeInForce() {
+    const std::optional<std::string> rules = ReadFile(kRulesPath);
+    return rules ? RulesMode(*rules) : std::nullopt;
+}
+
+int Apply(const std::filesystem::path& hive, std::ostream& out, std::ostream& err) {
+    if (!TakeLock(err))
+        return exit_code::kStepFailed;
+    RecordedMode recorded = ReadRecordedMode(hive);
+    for (int pass = 1;; ++pass) {
+        const Outcome outcome = Enforce(recorded.mode, false);
+        const RecordedMode after = ReadRecordedMode(hive);
+        if (after.mode != recorded.mode && pass < kMaxPasses) {
+            recorded = after;  // the hive changed while we worked
+            continue;
+        }
+        const int code = Report((std::string("in force: ") + UsbModeName(recorded.mode)).c_str(),
+                                outcome, out, err);
+        if (!recorded.problem.empty()) {
+            err << "varnholt-policy: " << recorded.problem << "; storage stays disabled\n";
+            return exit_code::kHiveUnusable;
+        }
+        return code;
+    }
+}
+
+int Reset(std::ostream& out, std::ostream& err) {
+    if (!TakeLock(err))
+        return exit_code::kStepFailed;
+    return Report("reset: no rules in force", Enforce(UsbMode::kReadWrite, true), out, err);
+}
+
+}  // namespace varnholt::enforce

@@ -1,0 +1,267 @@
+#include "platform/linux/policy/usb_storage.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "platform/linux/policy/udev_rules.h"
+
+namespace varnholt::enforce {
+namespace {
+
+struct UdevDeleter {
+    void operator()(udev* u) const { udev_unref(u); }
+    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+};
+template <typename T>
+using UdevPtr = std::unique_ptr<T, UdevDeleter>;
+
+std::string Text(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+std::string Attribute(udev_device* device, const char* name) {
+    return Text(udev_device_get_sysattr_value(device, name));
+}
+
+bool PropertyIsSet(udev_device* device, const char* name) {
+    return Text(udev_device_get_property_value(device, name)) == "1";
+}
+
+std::string Failure(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
+// A mount point as mountinfo writes it: blanks, tabs, newlines and backslashes octal-escaped.
+std::string Unescape(const std::string& field) {
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            text += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+// The block devices that / and /boot live on, with the disks and the devices beneath them
+// (a partition's disk; the devices under a mapped or RAID device).
+std::set<dev_t> SystemBlockDevices(udev* context) {
+    std::set<dev_t> found;
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mountinfo, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers, root, target;
+        fields >> id >> parent >> numbers >> root >> target;
+        target = Unescape(target);
+        if (target != "/" && target != "/boot")
+            continue;
+        unsigned major_number = 0, minor_number = 0;
+        if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) != 2)
+            continue;
+        dev_t devnum = makedev(major_number, minor_number);
+        if (major_number == 0) {  // btrfs and others: the source names the device
+            std::string field, source;
+            while (fields >> field && field != "-") {
+            }
+            fields >> field >> source;
+            struct stat status {};
+            if (::stat(Unescape(source).c_str(), &status) != 0 || !S_ISBLK(status.st_mode))
+                continue;
+            devnum = status.st_rdev;
+        }
+        std::vector<dev_t> pending{devnum};
+        while (!pending.empty()) {
+            const dev_t next = pending.back();
+            pending.pop_back();
+            if (!found.insert(next).second)
+                continue;
+            UdevPtr<udev_device> device(udev_device_new_from_devnum(context, 'b', next));
+            if (!device)
+                continue;
+            if (udev_device* disk =
+                    udev_device_get_parent_with_subsystem_devtype(device.get(), "block", "disk"))
+                pending.push_back(udev_device_get_devnum(disk));
+            std::error_code error;
+            const std::filesystem::path slaves =
+                std::filesystem::path(udev_device_get_syspath(device.get())) / "slaves";
+            for (const auto& slave : std::filesystem::directory_iterator(slaves, error)) {
+                unsigned slave_major = 0, slave_minor = 0;
+                std::ifstream dev_file(slave.path() / "dev");
+                char colon = 0;
+                if (dev_file >> slave_major >> colon >> slave_minor)
+                    pending.push_back(makedev(slave_major, slave_minor));
+            }
+        }
+    }
+    return found;
+}
+
+bool IsStorageDriver(const std::string& driver) {
+    return driver == "usb-storage" || driver == "uas" || driver.starts_with("ums-");
+}
+
+Problems WriteSysfs(const std::string& path, const std::string& value) {
+    const int file = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (file < 0)
+        return {Failure("cannot open " + path, errno)};
+    const ssize_t written = ::write(file, value.data(), value.size());
+    const int error = errno;
+    ::close(file);
+    if (written != static_cast<ssize_t>(value.size()))
+        return {Failure("cannot write " + value + " to " + path, error)};
+    return {};
+}
+
+Problems SetReadOnlyFlag(const UsbBlockDevice& device, int read_only) {
+    const int file = ::open(device.devnode.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file < 0)
+        return {Failure("cannot open " + device.devnode, errno)};
+    const int result = ::ioctl(file, BLKROSET, &read_only);
+    const int error = errno;
+    ::close(file);
+    if (result != 0)
+        return {Failure("cannot set the read-only flag of " + device.devnode, error)};
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> MountPointsOf(dev_t devnum) {
+    std::vector<std::string> mount_points;
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mountinfo, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers, root, target;
+        fields >> id >> parent >> numbers >> root >> target;
+        if (numbers == std::to_string(major(devnum)) + ":" + std::to_string(minor(devnum)))
+            mount_points.push_back(Unescape(target));
+    }
+    return mount_points;
+}
+
+std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& remembered_blocked) {
+    UdevPtr<udev> context(udev_new());
+    if (!context)
+        return {};
+    const std::set<dev_t> system_devices = SystemBlockDevices(context.get());
+
+    UdevPtr<udev_enumerate> interfaces(udev_enumerate_new(context.get()));
+    udev_enumerate_add_match_subsystem(interfaces.get(), "usb");
+    udev_enumerate_add_match_property(interfaces.get(), "DEVTYPE", "usb_interface");
+    udev_enumerate_scan_devices(interfaces.get());
+
+    std::vector<UsbStorageInterface> found;
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(interfaces.get())) {
+        UdevPtr<udev_device> device(
+            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        if (!device)
+            continue;
+        UsbStorageInterface storage;
+        storage.syspath = udev_device_get_syspath(device.get());
+        storage.name = Text(udev_device_get_sysname(device.get()));
+        storage.driver = Text(udev_device_get_driver(device.get()));
+        const std::string interface_class = Attribute(device.get(), "bInterfaceClass");
+        if (!interface_class.empty())
+            storage.interface_class = std::stoi(interface_class, nullptr, 16);
+        storage.authorized = Attribute(device.get(), "authorized") != "0";
+        storage.marked_blocked = PropertyIsSet(device.get(), kBlockedProperty) ||
+                                 remembered_blocked.contains(storage.syspath);
+        if (storage.interface_class != 8 && !IsStorageDriver(storage.driver) &&
+            !storage.marked_blocked)
+            continue;
+        if (udev_device* parent =
+                udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device")) {
+            storage.usb_device_path = Text(udev_device_get_devpath(parent));
+            storage.device_authorized = Attribute(parent, "authorized") != "0";
+        }
+
+        UdevPtr<udev_enumerate> blocks(udev_enumerate_new(context.get()));
+        udev_enumerate_add_match_subsystem(blocks.get(), "block");
+        udev_enumerate_add_match_parent(blocks.get(), device.get());
+        udev_enumerate_scan_devices(blocks.get());
+        udev_list_entry* block_entry = nullptr;
+        udev_list_entry_foreach(block_entry, udev_enumerate_get_list_entry(blocks.get())) {
+            UdevPtr<udev_device> block(
+                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(block_entry)));
+            if (!block || udev_device_get_devnode(block.get()) == nullptr)
+                continue;
+            UsbBlockDevice disk;
+            disk.devnode = udev_device_get_devnode(block.get());
+            disk.devnum = udev_device_get_devnum(block.get());
+            disk.partition = Text(udev_device_get_devtype(block.get())) == "partition";
+            disk.read_only = Attribute(block.get(), "ro") == "1";
+            disk.marked_read_only = PropertyIsSet(block.get(), kReadOnlyProperty);
+            disk.mount_points = MountPointsOf(disk.devnum);
+            storage.holds_system = storage.holds_system || system_devices.contains(disk.devnum);
+            storage.block_devices.push_back(std::move(disk));
+        }
+        found.push_back(std::move(storage));
+    }
+    return found;
+}
+
+Problems BlockInterface(const UsbStorageInterface& interface) {
+    Problems problems;
+    ::sync();
+    for (const UsbBlockDevice& device : interface.block_devices) {
+        for (const std::string& target : device.mount_points) {
+            // A busy file system is detached: the device goes away beneath it in any case.
+            if (::umount2(target.c_str(), 0) != 0 && ::umount2(target.c_str(), MNT_DETACH) != 0)
+                problems.push_back(Failure("cannot unmount " + target, errno));
+        }
+    }
+    Problems written = WriteSysfs(interface.syspath + "/authorized", "0");
+    problems.insert(problems.end(), written.begin(), written.end());
+    return problems;
+}
+
+Problems UnblockInterface(const UsbStorageInterface& interface) {
+    Problems problems = WriteSysfs(interface.syspath + "/authorized", "1");
+    if (problems.empty())
+        problems = WriteSysfs("/sys/bus/usb/drivers_probe", interface.name);
+    return problems;
+}
+
+Problems MakeReadOnly(const UsbBlockDevice& device) {
+    Problems problems;
+    for (const std::string& target : device.mount_points) {
+        // A remount replaces the mount's flags: keep the ones it had.
+        struct statvfs status {};
+        const unsigned long kept = ::statvfs(target.c_str(), &status) == 0
+                                       ? status.f_flag & (MS_NOSUID | MS_NODEV | MS_NOEXEC |
+                                                          MS_NOATIME | MS_NODIRATIME | MS_RELATIME)
+                                       : 0;
+        if (::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | kept, nullptr) != 0)
+            problems.push_back(Failure("cannot remount " + target + " read-only", errno));
+    }
+    Problems flagged = SetReadOnlyFlag(device, 1);
+    problems.insert(problems.end(), flagged.begin(), flagged.end());
+    return problems;
+}
+
+Problems MakeWritable(const UsbBlockDevice& device) {
+    return SetReadOnlyFlag(device, 0);
+}
+
+}  // namespace varnholt::enforce
