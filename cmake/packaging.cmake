@@ -14,11 +14,8 @@ set(package_build ${PROJECT_BINARY_DIR}/package)
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/varnholt)
 
 install(TARGETS varnholt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET varnholt-policy)
-    install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
-    install(FILES ${PROJECT_BINARY_DIR}/varnholt-policy.service
-        ${PROJECT_BINARY_DIR}/varnholt-policy.path DESTINATION ${VARNHOLT_SYSTEMD_UNIT_DIR})
-endif()
+install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(FILES ${VARNHOLT_POLICY_UNITS} DESTINATION ${VARNHOLT_SYSTEMD_UNIT_DIR})
 
 # The menu entry, its icons and the polkit action through which an ordinary user's start
 # asks for the administrator password.
