@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,22 +31,37 @@ constexpr const char* kWriteSource = "WshShell.RegWrite";
 constexpr std::uint32_t kInvalidArgument = 0x80070057;
 constexpr std::uint32_t kTypeMismatch = 0x80020005;
 constexpr std::uint32_t kCorruptHive = 0x800703F1;  // "the registry database is corrupt"
+constexpr std::uint32_t kFileTooLarge = 0x800700DF;
 constexpr std::uint32_t kDiskFull = 0x80070070;
+constexpr std::uint32_t kLockTimeout = 0x800705B4;  // "the timeout period expired"
 constexpr std::uint32_t kUnspecifiedFailure = 0x80004005;
+constexpr std::uint32_t kPathNotFound = 0x80070003;
 
 constexpr mode_t kMachineHiveMode = 0644;
 constexpr mode_t kUserHiveMode = 0600;  // holds the password digest
+// Whoever can open the lock file can hold it, so only the writer may: others could stall
+// every write.
+constexpr mode_t kLockMode = 0600;
+// A million values take 80 MB; anything far beyond that is no hive this program wrote.
+constexpr off_t kLargestHive = off_t{256} << 20;
 
-// A failed system call, on its way to becoming the shell's error.
+// A failed system call or a file refused, on its way to becoming the shell's error.
 struct SystemFailure {
     int error;
     std::string subject;  // the file or folder it concerned
+    std::string reason = {};
+    std::uint32_t number = 0;  // when not the one the error stands for
+
+    std::string Describe() const {
+        return subject + ": " + (reason.empty() ? std::strerror(error) : reason);
+    }
 };
 
-std::uint32_t ErrorNumberFor(int error) {
-    switch (error) {
+std::uint32_t ErrorNumberFor(const SystemFailure& failure) {
+    if (failure.number != 0)
+        return failure.number;
+    switch (failure.error) {
         case ENOENT:
-        case ENOTDIR:
             return registry_error::kNotFound;
         case EACCES:
         case EPERM:
@@ -63,6 +80,7 @@ class FileDescriptor {
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     ~FileDescriptor() {
         if (fd_ >= 0)
             ::close(fd_);
@@ -70,32 +88,61 @@ class FileDescriptor {
     int get() const noexcept { return fd_; }
     // Closes now, so that a failed close is seen.
     int Close() noexcept { return ::close(std::exchange(fd_, -1)); }
+    int Release() noexcept { return std::exchange(fd_, -1); }
 
   private:
     int fd_;
 };
 
-// The file's bytes, or nullopt when it does not exist.
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// Opens a hive or its lock, never through a symbolic link and never anything but a plain
+// file: a link planted in a shared folder would have root create or read a file elsewhere,
+// and a FIFO or device would block or never end. Returns -1 with errno ENOENT when missing.
+int OpenRegularFile(const std::string& path, int flags, struct stat& status) {
+    FileDescriptor file(
+        ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kLockMode));
     if (file.get() < 0) {
         if (errno == ENOENT)
-            return std::nullopt;
-        throw SystemFailure{errno, path.string()};
+            return -1;
+        if (errno == ELOOP)
+            throw SystemFailure{errno, path, "is a symbolic link, not a file"};
+        throw SystemFailure{errno, path};
     }
-    std::string bytes;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count == 0)
-            return bytes;
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throw SystemFailure{errno, path.string()};
-        }
-        bytes.append(buffer, static_cast<std::size_t>(count));
+    if (::fstat(file.get(), &status) != 0)
+        throw SystemFailure{errno, path};
+    if (!S_ISREG(status.st_mode))
+        throw SystemFailure{EINVAL, path, "is not a regular file"};
+    if (status.st_size > kLargestHive) {
+        throw SystemFailure{
+            EFBIG, path,
+            "is larger than " + std::to_string(kLargestHive >> 20) + " MiB, too large for a hive",
+            kFileTooLarge};
     }
+    return file.Release();
+}
+
+// The hive as a file, or nullopt when it does not exist; status receives its details.
+std::optional<RegFile> ReadHive(const std::filesystem::path& path, struct stat& status) {
+    const int opened = OpenRegularFile(path.string(), O_RDONLY, status);
+    if (opened < 0)
+        return std::nullopt;
+    FileDescriptor file(opened);
+    std::vector<char> buffer(1 << 16);
+    off_t total = 0;
+    return RegFile::Read(
+        [&]() -> std::string_view {
+            for (;;) {
+                const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
+                if (count < 0 && errno == EINTR)
+                    continue;
+                if (count < 0)
+                    throw SystemFailure{errno, path.string()};
+                total += count;
+                if (total > kLargestHive)  // grew while being read
+                    throw SystemFailure{EFBIG, path.string(), "grew too large", kFileTooLarge};
+                return {buffer.data(), static_cast<std::size_t>(count)};
+            }
+        },
+        static_cast<std::size_t>(status.st_size));
 }
 
 void WriteAll(int fd, std::string_view bytes, const std::string& subject) {
@@ -140,9 +187,10 @@ void RemoveOrphanedTempFiles(const std::filesystem::path& hive) {
         std::filesystem::remove(orphan, error);
 }
 
-// Writes bytes to a temporary file beside the hive and renames it over the hive, so that at
-// every instant the hive's name holds either the old file or the complete new one.
-void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode_t mode,
+// Writes the file to a temporary file beside the hive and renames it over the hive, so that
+// at every instant the hive's name holds either the old file or the complete new one.
+// mkostemps creates the temporary file anew (O_EXCL), so it never follows a planted link.
+void ReplaceFile(const std::filesystem::path& hive, const RegFile& file, mode_t mode,
                  const struct stat* previous) {
     const std::filesystem::path folder = FolderOf(hive);
     std::string temp_name = (folder / (TempPrefix(hive) + std::string(kTempUniqueLength, 'X') +
@@ -161,7 +209,7 @@ void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode
             [[maybe_unused]] const int ignored =
                 ::fchown(temp.get(), previous->st_uid, previous->st_gid);
         }
-        WriteAll(temp.get(), bytes, temp_name);
+        file.Write([&](std::string_view piece) { WriteAll(temp.get(), piece, temp_name); });
         if (::fsync(temp.get()) != 0)
             throw SystemFailure{errno, temp_name};
         if (temp.Close() != 0)
@@ -178,35 +226,58 @@ void ReplaceFile(const std::filesystem::path& hive, std::string_view bytes, mode
         ::fsync(directory.get());
 }
 
+// Takes the hive's lock, waiting at most timeout for another writer to finish.
+FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds timeout) {
+    struct stat status {};
+    FileDescriptor lock(OpenRegularFile(lock_name, O_RDWR | O_CREAT, status));
+    if (lock.get() < 0)
+        throw SystemFailure{ENOENT, lock_name};
+    // A lock file others may open, as earlier versions made them, is closed to them.
+    if ((status.st_mode & 077) != 0 && status.st_uid == ::geteuid() &&
+        ::fchmod(lock.get(), kLockMode) != 0)
+        throw SystemFailure{errno, lock_name};
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto pause = std::chrono::milliseconds(1);
+    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            throw SystemFailure{errno, lock_name};
+        if (std::chrono::steady_clock::now() >= deadline) {
+            throw SystemFailure{EWOULDBLOCK, lock_name,
+                                "another process has held this lock for over " +
+                                    std::to_string(timeout.count()) + " ms",
+                                kLockTimeout};
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    return lock;
+}
+
 // Read-modify-write of one hive under an exclusive lock, so concurrent writers lose nothing.
 // RegFileError leaves the file untouched.
 void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
-                const std::function<void(RegFile&)>& edit) {
+                std::chrono::milliseconds lock_timeout, const std::function<void(RegFile&)>& edit) {
     const std::filesystem::path folder = FolderOf(hive);
     std::error_code created_error;
     std::filesystem::create_directories(folder, created_error);
     if (created_error)
         throw SystemFailure{created_error.value(), folder.string()};
 
-    const std::string lock_name = hive.string() + ".lock";
-    FileDescriptor lock(::open(lock_name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, new_file_mode));
-    if (lock.get() < 0)
-        throw SystemFailure{errno, lock_name};
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            throw SystemFailure{errno, lock_name};
-    }
+    const FileDescriptor lock = Lock(hive.string() + ".lock", lock_timeout);
     RemoveOrphanedTempFiles(hive);
 
     struct stat previous {};
-    const bool exists = ::stat(hive.c_str(), &previous) == 0;
+    std::optional<RegFile> file = ReadHive(hive, previous);
+    const bool exists = file.has_value();
     // The rename needs rights to the folder only; a hive its owner made read-only stays so.
     if (exists && ::faccessat(AT_FDCWD, hive.c_str(), W_OK, AT_EACCESS) != 0)
         throw SystemFailure{errno, hive.string()};
-    const std::optional<std::string> bytes = ReadWholeFile(hive);
-    RegFile file = bytes ? RegFile::Parse(*bytes) : RegFile::New();
-    edit(file);
-    ReplaceFile(hive, file.Serialize(), exists ? previous.st_mode & 07777 : new_file_mode,
+    if (!file)
+        file = RegFile::New();
+    edit(*file);
+    ReplaceFile(hive, *file, exists ? previous.st_mode & 07777 : new_file_mode,
                 exists ? &previous : nullptr);
 }
 
@@ -263,8 +334,11 @@ struct HiveRegistry::Location {
     std::string value_name;  // empty for the key's default value
 };
 
-HiveRegistry::HiveRegistry(std::filesystem::path machine_hive, std::filesystem::path user_hive)
-    : machine_hive_(std::move(machine_hive)), user_hive_(std::move(user_hive)) {}
+HiveRegistry::HiveRegistry(std::filesystem::path machine_hive, std::filesystem::path user_hive,
+                           std::chrono::milliseconds lock_timeout)
+    : machine_hive_(std::move(machine_hive)),
+      user_hive_(std::move(user_hive)),
+      lock_timeout_(lock_timeout) {}
 
 HiveRegistry::Location HiveRegistry::Locate(const std::string& name, const char* source) const {
     const std::size_t root_end = name.find('\\');
@@ -293,22 +367,22 @@ HiveRegistry::Location HiveRegistry::Locate(const std::string& name, const char*
 
 RegValue HiveRegistry::RegRead(const std::string& name) {
     const Location location = Locate(name, kReadSource);
-    std::optional<std::string> bytes;
-    try {
-        bytes = ReadWholeFile(*location.hive);
-    } catch (const SystemFailure& failure) {
-        const bool denied = ErrorNumberFor(failure.error) == registry_error::kAccessDenied;
-        RaiseUnreadable(name, denied ? registry_error::kAccessDenied : registry_error::kNotFound);
-    }
     std::optional<HiveValue> value;
-    if (bytes) {
-        try {
-            value = RegFile::Parse(*bytes).Find(location.key, location.value_name);
-        } catch (const RegFileError& damaged) {
-            // Not "missing": a damaged user hive must not pass for one with no password set.
-            Raise(ErrorNumber(kCorruptHive), kReadSource,
-                  DamagedHiveText(name, *location.hive, damaged, "read"));
-        }
+    try {
+        struct stat status {};
+        if (const std::optional<RegFile> file = ReadHive(*location.hive, status))
+            value = file->Find(location.key, location.value_name);
+    } catch (const SystemFailure& failure) {
+        // Only a missing file reads as missing: a hive that is a folder, a link or unreadable
+        // must not pass for a user hive with no password set.
+        const std::uint32_t number = ErrorNumberFor(failure);
+        if (number == registry_error::kAccessDenied)
+            RaiseUnreadable(name, number);
+        Raise(ErrorNumber(number), kReadSource,
+              "Unable to read registry key " + Quoted(name) + ": " + failure.Describe() + ".");
+    } catch (const RegFileError& damaged) {
+        Raise(ErrorNumber(kCorruptHive), kReadSource,
+              DamagedHiveText(name, *location.hive, damaged, "read"));
     }
     if (value) {
         if (const auto dword = value->AsDword())
@@ -328,22 +402,21 @@ void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std:
     }
     const HiveValue stored = ValueToStore(name, value, type);
     try {
-        UpdateHive(*location.hive, location.new_file_mode,
+        UpdateHive(*location.hive, location.new_file_mode, lock_timeout_,
                    [&](RegFile& file) { file.Set(location.key, location.value_name, stored); });
     } catch (const RegFileError& damaged) {
         Raise(ErrorNumber(kCorruptHive), kWriteSource,
               DamagedHiveText(name, *location.hive, damaged, "write") +
                   "; the file was left unchanged.");
     } catch (const SystemFailure& failure) {
-        const std::uint32_t number = ErrorNumberFor(failure.error);
+        const std::uint32_t number = ErrorNumberFor(failure);
         if (number == registry_error::kAccessDenied) {
             // The platform's own words for a write it has no rights to.
             Raise(ErrorNumber(number), kWriteSource,
                   "Invalid root in registry key " + Quoted(name) + ".");
         }
         Raise(ErrorNumber(number), kWriteSource,
-              "Unable to write registry key " + Quoted(name) + ": " + failure.subject + ": " +
-                  std::strerror(failure.error) + ".");
+              "Unable to write registry key " + Quoted(name) + ": " + failure.Describe() + ".");
     }
 }
 
@@ -351,19 +424,28 @@ std::filesystem::path DefaultMachineHivePath() {
     return "/var/lib/varnholt/machine.reg";
 }
 
-std::filesystem::path DefaultUserHivePath() {
+std::filesystem::path UserHivePath(const char* account_home, const char* home_variable) {
     std::filesystem::path home;
+    if (account_home != nullptr && account_home[0] != '\0')
+        home = account_home;
+    else if (home_variable != nullptr)
+        home = home_variable;
+    // A relative home would put the password digest wherever the program was started.
+    if (!home.is_absolute()) {
+        Raise(ErrorNumber(kPathNotFound), "Varnholt",
+              "The user has no home folder to keep settings in: the user database names none "
+              "and HOME is not an absolute path.");
+    }
+    return home / ".config" / "varnholt" / "user.reg";
+}
+
+std::filesystem::path DefaultUserHivePath() {
     std::vector<char> buffer(16384);
     struct passwd entry {};
     struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
-        home = found->pw_dir;
-    } else if (const char* variable = std::getenv("HOME");
-               variable != nullptr && variable[0] != '\0') {
-        home = variable;
-    }
-    return home / ".config" / "varnholt" / "user.reg";
+    const bool known =
+        ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found;
+    return UserHivePath(known ? found->pw_dir : nullptr, std::getenv("HOME"));
 }
 
 std::unique_ptr<RegistryShell> CreateRegistryShell() {

@@ -4,6 +4,7 @@
 // the old hive or the new one and concurrent writers lose nothing.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 
 #include "policy/registry_shell.h"
@@ -12,7 +13,9 @@ namespace varnholt::platform {
 
 class HiveRegistry final : public RegistryShell {
   public:
-    HiveRegistry(std::filesystem::path machine_hive, std::filesystem::path user_hive);
+    // A write waits at most lock_timeout for another writer's lock, then fails naming it.
+    HiveRegistry(std::filesystem::path machine_hive, std::filesystem::path user_hive,
+                 std::chrono::milliseconds lock_timeout = std::chrono::seconds(5));
 
     RegValue RegRead(const std::string& name) override;
     void RegWrite(const std::string& name, const RegValue& value, std::string_view type) override;
@@ -23,11 +26,14 @@ class HiveRegistry final : public RegistryShell {
 
     std::filesystem::path machine_hive_;
     std::filesystem::path user_hive_;
+    std::chrono::milliseconds lock_timeout_;
 };
 
 // /var/lib/varnholt/machine.reg
 std::filesystem::path DefaultMachineHivePath();
 // ~/.config/varnholt/user.reg, home taken from the user database (HOME only when it has none).
+// Raises an error when neither gives an absolute folder.
 std::filesystem::path DefaultUserHivePath();
+std::filesystem::path UserHivePath(const char* account_home, const char* home_variable);
 
 }  // namespace varnholt::platform

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <utility>
 
 namespace varnholt::platform {
@@ -282,57 +283,286 @@ std::optional<std::uint32_t> NextCodePoint(std::string_view s, std::size_t& i,
     return code_point;
 }
 
-std::string DecodeUtf16Le(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size() / 2);
-    const auto unit = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * k]) |
-                                          (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
-    };
+void AppendUnit(std::string& out, std::uint32_t unit) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+}
+
+std::uint32_t UnitAt(std::string_view bytes, std::size_t k) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * k]) |
+                                      (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
+}
+
+// Decodes whole UTF-16LE units onto text; returns how many bytes it took. Unless at_end, a
+// high surrogate in the last unit waits for the next piece, which may hold its partner.
+std::size_t DecodeUtf16LeOnto(std::string& text, std::string_view bytes, bool at_end) {
     const std::size_t units = bytes.size() / 2;
-    for (std::size_t k = 0; k < units; ++k) {
-        const std::uint32_t high = unit(k);
-        if (high >= 0xD800 && high <= 0xDBFF && k + 1 < units) {
-            const std::uint32_t low = unit(k + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(text, 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
-                ++k;
-                continue;
+    std::size_t k = 0;
+    for (; k < units; ++k) {
+        const std::uint32_t high = UnitAt(bytes, k);
+        if (high < 0x80) {
+            text += static_cast<char>(high);
+            continue;
+        }
+        if (high >= 0xD800 && high <= 0xDBFF) {
+            if (k + 1 == units && !at_end)
+                break;
+            if (k + 1 < units) {
+                const std::uint32_t low = UnitAt(bytes, k + 1);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    AppendUtf8(text, 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
+                    ++k;
+                    continue;
+                }
             }
         }
         AppendUtf8(text, high);
     }
+    return 2 * k;
+}
+
+std::string DecodeUtf16Le(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size() / 2);
+    DecodeUtf16LeOnto(text, bytes, true);
     return text;
 }
 
-std::string EncodeUtf16Le(std::string_view text) {
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    const auto put = [&](std::uint32_t unit) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    };
+void EncodeUtf16LeOnto(std::string& bytes, std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            AppendUnit(bytes, static_cast<unsigned char>(text[i++]));
+            continue;
+        }
         // A byte that does not decode becomes U+FFFD and is passed, so the loop always ends.
         const std::optional<std::uint32_t> decoded = NextCodePoint(text, i, true);
         if (!decoded)
             ++i;
         const std::uint32_t code_point = decoded.value_or(0xFFFD);
         if (code_point >= 0x10000) {
-            put(0xD800 + ((code_point - 0x10000) >> 10));
-            put(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+            AppendUnit(bytes, 0xD800 + ((code_point - 0x10000) >> 10));
+            AppendUnit(bytes, 0xDC00 + ((code_point - 0x10000) & 0x3FF));
         } else {
-            put(code_point);
+            AppendUnit(bytes, code_point);
         }
     }
-    return bytes;
 }
 
 std::size_t CountLines(std::string_view text) {
-    std::size_t lines = 1;
-    for (const char c : text)
-        lines += c == '\n';
-    return lines;
+    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// One line of the text: its characters are [begin, end), the next line starts at next.
+struct LineSpan {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t next = 0;
+};
+
+LineSpan LineAt(std::string_view text, std::size_t begin) {
+    LineSpan line{begin, std::min(text.find_first_of("\r\n", begin), text.size()), 0};
+    line.next = line.end;
+    if (line.next < text.size())
+        line.next += text.compare(line.next, 2, "\r\n") == 0 ? 2 : 1;
+    return line;
+}
+
+bool IsHeader(std::string_view line) {
+    const std::string_view header = TrimRight(SkipBlanks(line));
+    return header == kHeader || header == kOldHeader;
+}
+
+[[noreturn]] void ThrowNoHeader(std::size_t line_number) {
+    throw RegFileError(line_number,
+                       "the file does not begin with \"" + std::string(kHeader) + "\"");
+}
+
+// Whether the start of a file shows its header line whole. Throws as soon as what is there
+// can no longer become one, so that no more of a file that is no hive need be read.
+bool HeaderComplete(std::string_view text) {
+    std::size_t line_number = 1;
+    for (std::size_t begin = 0; begin < text.size(); ++line_number) {
+        const LineSpan line = LineAt(text, begin);
+        const std::string_view s = SkipBlanks(text.substr(line.begin, line.end - line.begin));
+        if (!s.empty()) {
+            if (line.end < text.size()) {
+                if (!IsHeader(s))
+                    ThrowNoHeader(line_number);
+                return true;
+            }
+            // An unfinished line: still a header's beginning, or a header and blanks.
+            for (const std::string_view header : {kHeader, kOldHeader}) {
+                if (header.starts_with(s) ||
+                    (s.starts_with(header) && SkipBlanks(s.substr(header.size())).empty()))
+                    return false;
+            }
+            ThrowNoHeader(line_number);
+        }
+        begin = line.next;
+    }
+    return false;
+}
+
+// One statement of a hive: a key line, or a value with all the lines its data spans.
+struct Statement {
+    enum class Kind { kKey, kKeyDeletion, kValue, kValueDeletion };
+    Kind kind = Kind::kKey;
+    std::size_t data_begin = 0;  // values: where the data starts
+    std::size_t end = 0;         // the end of its last line's characters
+    std::size_t next = 0;        // where the line after it begins
+    std::string_view key;        // keys: the name as written, without the "-" of a deletion
+    std::string name;            // values: the name, unescaped; empty for the default value
+    HiveValue value;
+};
+
+// Reads a hive's text statement by statement, throwing RegFileError where it is damaged.
+class Scanner {
+  public:
+    explicit Scanner(std::string_view text) : text_(text) {
+        for (; pos_ < text_.size(); ++line_number_) {
+            const LineSpan line = LineAt(text_, pos_);
+            pos_ = line.next;
+            if (!SkipBlanks(Characters(line)).empty()) {
+                if (!IsHeader(Characters(line)))
+                    ThrowNoHeader(line_number_);
+                ++line_number_;
+                return;
+            }
+        }
+        ThrowNoHeader(line_number_ - 1);
+    }
+
+    bool Next(Statement& statement);
+
+  private:
+    std::string_view Characters(const LineSpan& line) const {
+        return text_.substr(line.begin, line.end - line.begin);
+    }
+    void ReadValue(const LineSpan& line, std::string_view s, Statement& statement);
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::size_t line_number_ = 1;  // of the line at pos_
+    bool key_seen_ = false;
+};
+
+bool Scanner::Next(Statement& statement) {
+    while (pos_ < text_.size()) {
+        const LineSpan line = LineAt(text_, pos_);
+        const std::size_t line_number = line_number_;
+        const std::string_view s = SkipBlanks(Characters(line));
+        pos_ = line.next;
+        ++line_number_;
+        if (s.empty() || s.front() == ';' || s.front() == '#')
+            continue;
+        statement.end = line.end;
+        statement.next = line.next;
+        if (s.front() == '[') {
+            const std::size_t close = s.rfind(']');
+            if (close == std::string_view::npos)
+                throw RegFileError(line_number, "a key name lacks its closing \"]\"");
+            std::string_view name = s.substr(1, close - 1);
+            const bool deletion = name.starts_with('-');
+            if (deletion)
+                name.remove_prefix(1);
+            if (KeyComponents(name).empty())
+                throw RegFileError(line_number, "a key has no name");
+            statement.kind = deletion ? Statement::Kind::kKeyDeletion : Statement::Kind::kKey;
+            statement.key = name;
+            key_seen_ = true;
+            return true;
+        }
+        if (s.front() != '"' && s.front() != '@')
+            throw RegFileError(line_number, "the line is neither a key, a value nor a comment");
+        if (!key_seen_)
+            throw RegFileError(line_number, "a value comes before any key");
+        ReadValue(line, s, statement);
+        return true;
+    }
+    return false;
+}
+
+void Scanner::ReadValue(const LineSpan& line, std::string_view s, Statement& statement) {
+    const std::size_t line_number = line_number_ - 1;
+    std::string_view rest = s;
+    statement.name.clear();
+    if (rest.front() == '@') {
+        rest.remove_prefix(1);
+    } else {
+        std::optional<std::string> quoted = TakeQuoted(rest);
+        if (!quoted)
+            throw RegFileError(line_number, "a value name lacks its closing quote");
+        statement.name = std::move(*quoted);
+    }
+    rest = SkipBlanks(rest);
+    if (!rest.starts_with('='))
+        throw RegFileError(line_number, "a value name is not followed by \"=\"");
+    rest = SkipBlanks(rest.substr(1));
+    statement.data_begin = line.end - rest.size();
+    statement.kind = Statement::Kind::kValue;
+    if (rest.starts_with('-')) {
+        statement.kind = Statement::Kind::kValueDeletion;
+        rest.remove_prefix(1);
+    } else if (rest.starts_with('"')) {
+        std::optional<std::string> text = TakeQuoted(rest);
+        if (!text)
+            throw RegFileError(line_number, "a string value lacks its closing quote");
+        statement.value = HiveValue::String(std::move(*text));
+    } else if (StartsWithFolded(rest, "dword:")) {
+        rest.remove_prefix(6);
+        const std::optional<std::uint32_t> dword = TakeHex(rest, 8);
+        if (!dword)
+            throw RegFileError(line_number, "a dword value needs one to eight hex digits");
+        statement.value = HiveValue::Dword(*dword);
+    } else if (StartsWithFolded(rest, "hex")) {
+        rest.remove_prefix(3);
+        std::uint32_t type = kBinaryType;
+        if (rest.starts_with('(')) {
+            rest.remove_prefix(1);
+            const std::optional<std::uint32_t> number = TakeHex(rest, 8);
+            if (!number || !rest.starts_with(')'))
+                throw RegFileError(line_number, "a hex value type needs a hex number in brackets");
+            type = *number;
+            rest.remove_prefix(1);
+        }
+        if (!rest.starts_with(':'))
+            throw RegFileError(line_number, "a hex value lacks its \":\"");
+        std::vector<std::uint8_t> bytes;
+        bool goes_on = TakeHexBytes(rest.substr(1), bytes, line_number);
+        std::size_t continued_line = line_number;
+        while (goes_on && pos_ < text_.size()) {
+            const LineSpan more = LineAt(text_, pos_);
+            const std::string_view m = SkipBlanks(Characters(more));
+            pos_ = more.next;
+            statement.end = more.end;
+            statement.next = more.next;
+            if (!m.empty() && m.front() != ';') {
+                continued_line = line_number_;
+                goes_on = TakeHexBytes(m, bytes, line_number_);
+            }
+            ++line_number_;
+        }
+        // Whatever a writer added after such a list would be read as more of it.
+        if (goes_on)
+            throw RegFileError(continued_line, "the file ends inside a continued hex list");
+        statement.value = HiveValue::Hex(type, std::move(bytes));
+        rest = {};
+    } else {
+        throw RegFileError(line_number, "a value has a type this format does not know");
+    }
+    if (!IsEndOfStatement(rest))
+        throw RegFileError(line_number, "text follows a value");
+}
+
+bool Covers(std::string_view deleted_key, std::string_view key) {
+    return key.starts_with(deleted_key) &&
+           (key.size() == deleted_key.size() || key[deleted_key.size()] == '\\');
+}
+
+bool FoldedEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return FoldAscii(x) == FoldAscii(y);
+           });
 }
 
 }  // namespace
@@ -393,228 +623,146 @@ bool IsValidUtf8(std::string_view text) {
 RegFile RegFile::New() {
     RegFile file;
     file.encoding_ = Encoding::kUtf16Le;
-    file.lines_.push_back(Line{std::string(kHeader), "\r\n"});
-    file.Index();
+    file.text_ = std::string(kHeader) + "\r\n";
     return file;
 }
 
 RegFile RegFile::Parse(std::string_view bytes) {
-    RegFile file;
-    std::string text;
-    if (bytes.starts_with(kUtf16Bom)) {
-        file.encoding_ = Encoding::kUtf16Le;
-        bytes.remove_prefix(kUtf16Bom.size());
-        text = DecodeUtf16Le(bytes);
-        if (bytes.size() % 2 != 0) {
-            throw RegFileError(CountLines(text), "the UTF-16 text ends in half a character");
-        }
-    } else {
-        file.encoding_ = Encoding::kUtf8;
-        if (bytes.starts_with(kUtf8Bom)) {
-            file.utf8_bom_ = kUtf8Bom;
-            bytes.remove_prefix(kUtf8Bom.size());
-        }
-        text = bytes;
-    }
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-        return New();  // nothing to keep
+    bool given = false;
+    return Read([&] { return std::exchange(given, true) ? std::string_view() : bytes; },
+                bytes.size());
+}
 
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        const std::size_t end = rest.find_first_of("\r\n");
-        Line line{std::string(rest.substr(0, end)), ""};
-        if (end != std::string_view::npos) {
-            const std::size_t length = rest.substr(end).starts_with("\r\n") ? 2 : 1;
-            line.end = length == 2 ? "\r\n" : rest[end] == '\r' ? "\r" : "\n";
-            rest.remove_prefix(end + length);
-        } else {
-            rest = {};
-        }
-        file.lines_.push_back(std::move(line));
+RegFile RegFile::Read(const std::function<std::string_view()>& next_chunk,
+                      std::size_t expected_size) {
+    RegFile file;
+    // The first bytes say the encoding: enough of them for the longest byte-order mark.
+    std::string pending;
+    bool at_end = false;
+    while (!at_end && pending.size() < kUtf8Bom.size()) {
+        const std::string_view first = next_chunk();
+        at_end = first.empty();
+        pending += first;
     }
-    file.Index();
+    file.encoding_ = Encoding::kUtf8;
+    if (std::string_view(pending).starts_with(kUtf16Bom)) {
+        file.encoding_ = Encoding::kUtf16Le;
+        pending.erase(0, kUtf16Bom.size());
+        file.text_.reserve(expected_size / 2);
+    } else {
+        if (std::string_view(pending).starts_with(kUtf8Bom)) {
+            file.utf8_bom_ = true;
+            pending.erase(0, kUtf8Bom.size());
+        }
+        file.text_.reserve(expected_size);
+    }
+    // The header is looked for again each time the text has doubled, so that a long run of
+    // blanks before it costs no more than reading it.
+    bool header_complete = false;
+    std::size_t next_header_check = 0;
+    for (std::string_view chunk;;) {
+        if (file.encoding_ == Encoding::kUtf8) {
+            file.text_ += pending;
+            file.text_ += chunk;
+            pending.clear();
+        } else {
+            // Units and surrogate pairs may straddle two pieces: what is left waits for the next.
+            pending += chunk;
+            pending.erase(0, DecodeUtf16LeOnto(file.text_, pending, at_end));
+        }
+        if (!header_complete && (at_end || file.text_.size() >= next_header_check)) {
+            header_complete = HeaderComplete(file.text_);
+            next_header_check = 2 * file.text_.size();
+        }
+        if (at_end)
+            break;
+        chunk = next_chunk();
+        at_end = chunk.empty();
+    }
+    if (!pending.empty())
+        throw RegFileError(CountLines(file.text_), "the UTF-16 text ends in half a character");
+    if (file.text_.find_first_not_of(" \t\r\n") == std::string::npos) {
+        RegFile empty = New();  // nothing to keep
+        empty.text_.shrink_to_fit();
+        return empty;
+    }
+    file.Validate();
     return file;
 }
 
-void RegFile::Index() {
-    keys_.clear();
-    bool header_seen = false;
-    bool key_seen = false;
-    KeyState* current = nullptr;  // null after a deleted key: its values change nothing
-    for (std::size_t i = 0; i < lines_.size();) {
-        const std::size_t line_number = i + 1;
-        const std::string_view raw = lines_[i].text;
-        const std::string_view s = SkipBlanks(raw);
-        if (!header_seen) {
-            if (!s.empty()) {
-                const std::string_view header = TrimRight(s);
-                if (header != kHeader && header != kOldHeader) {
-                    throw RegFileError(line_number, "the file does not begin with \"" +
-                                                        std::string(kHeader) + "\"");
-                }
-                header_seen = true;
-            }
-            ++i;
-            continue;
-        }
-        if (s.empty() || s.front() == ';' || s.front() == '#') {
-            ++i;
-            continue;
-        }
-
-        if (s.front() == '[') {
-            const std::size_t close = s.rfind(']');
-            if (close == std::string_view::npos) {
-                throw RegFileError(line_number, "a key name lacks its closing \"]\"");
-            }
-            std::string_view name = s.substr(1, close - 1);
-            const bool deletion = name.starts_with('-');
-            if (deletion)
-                name.remove_prefix(1);
-            const std::string normalized = NormalizeKey(name);
-            if (normalized.empty())
-                throw RegFileError(line_number, "a key has no name");
-            if (deletion) {
-                // The key, then its subkeys: they sort from "key" + backslash up to "key]",
-                // ']' being the next character. Erasing a range keeps many deletions cheap.
-                keys_.erase(normalized);
-                keys_.erase(keys_.lower_bound(normalized + '\\'),
-                            keys_.lower_bound(normalized + ']'));
-                current = nullptr;
-            } else {
-                KeyState& key = keys_[normalized];
-                if (key.spelling.empty())
-                    key.spelling = name;
-                key.last_line = i;
-                current = &key;
-            }
-            key_seen = true;
-            ++i;
-            continue;
-        }
-
-        if (s.front() != '"' && s.front() != '@') {
-            throw RegFileError(line_number, "the line is neither a key, a value nor a comment");
-        }
-        if (!key_seen)
-            throw RegFileError(line_number, "a value comes before any key");
-        std::string_view rest = s;
-        std::string name;
-        if (rest.front() == '@') {
-            rest.remove_prefix(1);
-        } else {
-            std::optional<std::string> quoted = TakeQuoted(rest);
-            if (!quoted)
-                throw RegFileError(line_number, "a value name lacks its closing quote");
-            name = std::move(*quoted);
-        }
-        rest = SkipBlanks(rest);
-        if (!rest.starts_with('='))
-            throw RegFileError(line_number, "a value name is not followed by \"=\"");
-        rest = SkipBlanks(rest.substr(1));
-
-        ValueSite site;
-        site.first_line = i;
-        site.line_count = 1;
-        site.data_offset = raw.size() - rest.size();
-        bool deleted = false;
-        if (rest.starts_with('-')) {
-            deleted = true;
-            rest.remove_prefix(1);
-        } else if (rest.starts_with('"')) {
-            std::optional<std::string> text = TakeQuoted(rest);
-            if (!text)
-                throw RegFileError(line_number, "a string value lacks its closing quote");
-            site.value = HiveValue::String(std::move(*text));
-        } else if (StartsWithFolded(rest, "dword:")) {
-            rest.remove_prefix(6);
-            const std::optional<std::uint32_t> dword = TakeHex(rest, 8);
-            if (!dword)
-                throw RegFileError(line_number, "a dword value needs one to eight hex digits");
-            site.value = HiveValue::Dword(*dword);
-        } else if (StartsWithFolded(rest, "hex")) {
-            rest.remove_prefix(3);
-            std::uint32_t type = kBinaryType;
-            if (rest.starts_with('(')) {
-                rest.remove_prefix(1);
-                const std::optional<std::uint32_t> number = TakeHex(rest, 8);
-                if (!number || !rest.starts_with(')')) {
-                    throw RegFileError(line_number,
-                                       "a hex value type needs a hex number in brackets");
-                }
-                type = *number;
-                rest.remove_prefix(1);
-            }
-            if (!rest.starts_with(':'))
-                throw RegFileError(line_number, "a hex value lacks its \":\"");
-            std::vector<std::uint8_t> bytes;
-            bool goes_on = TakeHexBytes(rest.substr(1), bytes, line_number);
-            while (goes_on && site.first_line + site.line_count < lines_.size()) {
-                const std::size_t next = site.first_line + site.line_count;
-                const std::string_view more = SkipBlanks(lines_[next].text);
-                ++site.line_count;
-                if (more.empty() || more.front() == ';')
-                    continue;
-                goes_on = TakeHexBytes(more, bytes, next + 1);
-            }
-            site.value = HiveValue::Hex(type, std::move(bytes));
-            rest = {};
-        } else {
-            throw RegFileError(line_number, "a value has a type this format does not know");
-        }
-        if (!IsEndOfStatement(rest))
-            throw RegFileError(line_number, "text follows a value");
-
-        const std::size_t line_count = site.line_count;
-        if (current != nullptr) {
-            const std::string folded = Fold(name);
-            if (deleted) {
-                current->values.erase(folded);
-            } else {
-                current->values[folded] = std::move(site);
-            }
-            current->last_line = i + line_count - 1;
-        }
-        i += line_count;
-    }
-    if (!header_seen) {
-        throw RegFileError(lines_.size(),
-                           "the file does not begin with \"" + std::string(kHeader) + "\"");
+void RegFile::Validate() const {
+    Scanner scanner(text_);
+    Statement statement;
+    while (scanner.Next(statement)) {
     }
 }
 
 std::optional<HiveValue> RegFile::Find(std::string_view key, std::string_view value_name) const {
-    const auto key_entry = keys_.find(NormalizeKey(key));
-    if (key_entry == keys_.end())
-        return std::nullopt;
-    const auto value_entry = key_entry->second.values.find(Fold(value_name));
-    if (value_entry == key_entry->second.values.end())
-        return std::nullopt;
-    return value_entry->second.value;
+    const std::string wanted = NormalizeKey(key);
+    std::optional<HiveValue> found;
+    bool in_key = false;
+    Scanner scanner(text_);
+    Statement statement;
+    while (scanner.Next(statement)) {
+        switch (statement.kind) {
+            case Statement::Kind::kKey:
+                in_key = NormalizeKey(statement.key) == wanted;
+                break;
+            case Statement::Kind::kKeyDeletion:
+                if (Covers(NormalizeKey(statement.key), wanted))
+                    found.reset();
+                in_key = false;  // values under a deleted key change nothing
+                break;
+            case Statement::Kind::kValue:
+            case Statement::Kind::kValueDeletion:
+                if (in_key && FoldedEquals(statement.name, value_name)) {
+                    if (statement.kind == Statement::Kind::kValue)
+                        found = std::move(statement.value);
+                    else
+                        found.reset();
+                }
+                break;
+        }
+    }
+    return found;
 }
 
 std::string RegFile::NewLineEnd() const {
-    for (const Line& line : lines_) {
-        if (!line.end.empty())
-            return line.end;
-    }
-    return "\r\n";
+    const std::size_t end = text_.find_first_of("\r\n");
+    if (end == std::string::npos)
+        return "\r\n";
+    return text_.compare(end, 2, "\r\n") == 0 ? "\r\n" : std::string(1, text_[end]);
 }
 
 // A new key takes the spelling of the ancestors the file already has, as the registry keeps
 // the case a key was first written in.
 std::string RegFile::SpellNewKey(std::string_view key) const {
+    std::map<std::string, std::string_view> spellings;  // live keys, by folded path
+    Scanner scanner(text_);
+    Statement statement;
+    while (scanner.Next(statement)) {
+        if (statement.kind == Statement::Kind::kKey) {
+            spellings.try_emplace(NormalizeKey(statement.key), statement.key);
+        } else if (statement.kind == Statement::Kind::kKeyDeletion) {
+            // The key, then its subkeys: they sort from "key" + backslash up to "key]",
+            // ']' being the next character. Erasing a range keeps many deletions cheap.
+            const std::string deleted = NormalizeKey(statement.key);
+            spellings.erase(deleted);
+            spellings.erase(spellings.lower_bound(deleted + '\\'),
+                            spellings.lower_bound(deleted + ']'));
+        }
+    }
     std::vector<std::string_view> components = KeyComponents(key);
     std::vector<std::string_view> best;
-    for (const auto& entry : keys_) {
-        const std::vector<std::string_view> known = KeyComponents(entry.second.spelling);
+    for (const auto& entry : spellings) {
+        const std::vector<std::string_view> known = KeyComponents(entry.second);
         std::size_t shared = 0;
         while (shared < known.size() && shared < components.size() &&
-               Fold(known[shared]) == Fold(components[shared])) {
+               FoldedEquals(known[shared], components[shared])) {
             ++shared;
         }
         if (shared > best.size())
-            best.assign(known.begin(), known.begin() + shared);
+            best.assign(known.begin(), known.begin() + static_cast<std::ptrdiff_t>(shared));
     }
     std::copy(best.begin(), best.end(), components.begin());
     return Join(components);
@@ -623,48 +771,99 @@ std::string RegFile::SpellNewKey(std::string_view key) const {
 void RegFile::Set(std::string_view key, std::string_view value_name, const HiveValue& value) {
     const std::string line_end = NewLineEnd();
     const std::string data = FormatData(value);
-    const auto key_entry = keys_.find(NormalizeKey(key));
-    if (key_entry != keys_.end()) {
-        KeyState& state = key_entry->second;
-        const auto value_entry = state.values.find(Fold(value_name));
-        if (value_entry != state.values.end()) {
-            // Rewrite the value in place, keeping its name as first written.
-            const ValueSite& site = value_entry->second;
-            const auto first = lines_.begin() + static_cast<std::ptrdiff_t>(site.first_line);
-            Line line{first->text.substr(0, site.data_offset) + data,
-                      (first + static_cast<std::ptrdiff_t>(site.line_count) - 1)->end};
-            lines_.erase(first + 1, first + static_cast<std::ptrdiff_t>(site.line_count));
-            lines_[site.first_line] = std::move(line);
-        } else {
-            // After the key's last value; a file that ended without a line break still does.
-            Line& last = lines_[state.last_line];
-            std::string end = line_end;
-            if (last.end.empty())
-                std::swap(last.end, end);
-            lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(state.last_line) + 1,
-                          Line{FormatName(value_name) + "=" + data, end});
+    const std::string wanted = NormalizeKey(key);
+    bool live = false;
+    bool in_key = false;
+    std::optional<std::pair<std::size_t, std::size_t>> site;  // the value's data: begin, end
+    std::size_t block_end = 0;   // the end of the key's last line, where new values go
+    std::size_t block_next = 0;  // and where the line after it begins
+    Scanner scanner(text_);
+    Statement statement;
+    while (scanner.Next(statement)) {
+        switch (statement.kind) {
+            case Statement::Kind::kKey:
+                in_key = NormalizeKey(statement.key) == wanted;
+                live = live || in_key;
+                break;
+            case Statement::Kind::kKeyDeletion:
+                if (Covers(NormalizeKey(statement.key), wanted)) {
+                    live = false;
+                    site.reset();
+                }
+                in_key = false;
+                continue;
+            case Statement::Kind::kValue:
+            case Statement::Kind::kValueDeletion:
+                if (in_key && FoldedEquals(statement.name, value_name)) {
+                    if (statement.kind == Statement::Kind::kValue)
+                        site.emplace(statement.data_begin, statement.end);
+                    else
+                        site.reset();
+                }
+                break;
         }
-    } else {
-        std::string end = line_end;
-        if (lines_.back().end.empty())
-            std::swap(lines_.back().end, end);
-        if (!SkipBlanks(lines_.back().text).empty())
-            lines_.push_back(Line{"", line_end});
-        lines_.push_back(Line{"[" + SpellNewKey(key) + "]", line_end});
-        lines_.push_back(Line{FormatName(value_name) + "=" + data, end});
+        if (in_key) {
+            block_end = statement.end;
+            block_next = statement.next;
+        }
     }
-    Index();
+
+    const std::string line = FormatName(value_name) + "=" + data;
+    if (live && site) {
+        // Rewrite the value in place, keeping its name as first written.
+        text_.replace(site->first, site->second - site->first, data);
+    } else if (live) {
+        // After the key's last value; a file that ended without a line break still does.
+        if (block_next > block_end)
+            text_.insert(block_next, line + line_end);
+        else
+            text_.insert(block_end, line_end + line);
+    } else {
+        const bool ends_in_break = text_.back() == '\n' || text_.back() == '\r';
+        std::size_t last_end = text_.size();
+        if (ends_in_break)
+            last_end -= text_.ends_with("\r\n") ? 2 : 1;
+        const std::size_t last_begin =
+            last_end == 0 ? 0 : text_.find_last_of("\r\n", last_end - 1) + 1;
+        std::string added = ends_in_break ? "" : line_end;
+        if (!SkipBlanks(std::string_view(text_).substr(last_begin, last_end - last_begin)).empty())
+            added += line_end;
+        added += "[" + SpellNewKey(key) + "]" + line_end + line;
+        if (ends_in_break)
+            added += line_end;
+        text_ += added;
+    }
+}
+
+void RegFile::Write(const std::function<void(std::string_view)>& sink) const {
+    if (encoding_ == Encoding::kUtf8) {
+        if (utf8_bom_)
+            sink(kUtf8Bom);
+        sink(text_);
+        return;
+    }
+    sink(kUtf16Bom);
+    constexpr std::size_t kPiece = 1 << 16;
+    std::string bytes;
+    for (std::size_t begin = 0; begin < text_.size();) {
+        std::size_t end = std::min(begin + kPiece, text_.size());
+        // Not inside a UTF-8 sequence, which would then decode as two bad ones.
+        for (int back = 0; back < 3 && end < text_.size() && end > begin + 1 &&
+                           (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80;
+             ++back) {
+            --end;
+        }
+        bytes.clear();
+        EncodeUtf16LeOnto(bytes, std::string_view(text_).substr(begin, end - begin));
+        sink(bytes);
+        begin = end;
+    }
 }
 
 std::string RegFile::Serialize() const {
-    std::string text;
-    for (const Line& line : lines_) {
-        text += line.text;
-        text += line.end;
-    }
-    if (encoding_ == Encoding::kUtf16Le)
-        return std::string(kUtf16Bom) + EncodeUtf16Le(text);
-    return utf8_bom_ + text;
+    std::string bytes;
+    Write([&](std::string_view piece) { bytes += piece; });
+    return bytes;
 }
 
 }  // namespace varnholt::platform

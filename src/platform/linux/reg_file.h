@@ -1,12 +1,12 @@
 // A hive file in the registry's export format ("Windows Registry Editor Version 5.00").
-// The file is kept as its own lines, so a change rewrites only the one value it touches:
+// The file is kept as its own text, so a change rewrites only the one value it touches:
 // every other byte (comments, blank lines, value types this program never uses, keys
 // nobody asked for) comes back out exactly as it went in.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -53,6 +53,10 @@ class RegFile {
 
     // Throws RegFileError when the bytes are not a hive file.
     static RegFile Parse(std::string_view bytes);
+    // The same, the bytes coming in pieces from next_chunk until it returns an empty one. Bytes
+    // that are no hive are refused as soon as the first line shows it, before the rest is read.
+    static RegFile Read(const std::function<std::string_view()>& next_chunk,
+                        std::size_t expected_size = 0);
     // An empty hive as a new file holds it: UTF-16LE with byte-order mark, CRLF line ends,
     // the form the registry editor itself exports and imports.
     static RegFile New();
@@ -64,35 +68,23 @@ class RegFile {
     // Names and string values must be valid UTF-8, and key names free of line breaks.
     void Set(std::string_view key, std::string_view value_name, const HiveValue& value);
 
+    // The file's bytes, handed to sink in pieces.
+    void Write(const std::function<void(std::string_view)>& sink) const;
     std::string Serialize() const;
     Encoding encoding() const noexcept { return encoding_; }
 
   private:
-    struct Line {
-        std::string text;  // UTF-8 (lone UTF-16 surrogates kept in the generalised form)
-        std::string end;   // "\r\n", "\n", "\r" or "" on a last line without one
-    };
-    struct ValueSite {
-        std::size_t first_line = 0;
-        std::size_t line_count = 0;
-        std::size_t data_offset = 0;  // where the data starts in the first line
-        HiveValue value;
-    };
-    struct KeyState {
-        std::string spelling;                     // the key's name as the file writes it
-        std::size_t last_line = 0;                // new values of the key go after this line
-        std::map<std::string, ValueSite> values;  // by folded name
-    };
-
     RegFile() = default;
-    void Index();  // throws RegFileError
+    void Validate() const;  // throws RegFileError
     std::string NewLineEnd() const;
     std::string SpellNewKey(std::string_view key) const;
 
+    // The whole file as UTF-8 text (lone UTF-16 surrogates kept in the generalised form).
+    // Lookups scan it rather than keep an index, so a hive of a million values costs little
+    // more memory than its text.
     Encoding encoding_ = Encoding::kUtf16Le;
-    std::string utf8_bom_;
-    std::vector<Line> lines_;
-    std::map<std::string, KeyState> keys_;  // live keys, by folded path
+    bool utf8_bom_ = false;
+    std::string text_;
 };
 
 // True when text is well-formed UTF-8.

@@ -1,106 +1,75 @@
-// Hive writers in other processes: killed at random instants, and racing each other.
+// Hive writers in other processes: killed at random instants, racing each other, and one whose
+// lock calls fail.
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <functional>
+#include <cstddef>
+#include <cstdio>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/reg_file.h"
+#include "runtime/error.h"
 #include "support/hive_files.h"
 
 namespace varnholt::platform {
 namespace {
 
-using testing::ReadBytes;
-using testing::WriteHive;
-
-// A child process that writes HKLM\Test\<name_of(n)> = n for n = first, first + 1, ..., count
-// numbers (without end when count is 0), one RegWrite each, and reports each number once its
-// write has returned, so the test knows what is on disk.
+// A child process setting HKLM\Test\<prefix><n> = n for n = 0, 1, ... up to count (without
+// end when 0); after each write has returned it tells the parent n through a pipe.
 class Writer {
   public:
-    Writer(const std::filesystem::path& hive, const std::function<std::string(int)>& name_of,
-           int first, int count) {
+    Writer(const std::filesystem::path& hive, const std::string& prefix, int count) {
         int ends[2];
-        if (::pipe(ends) != 0)
-            throw std::runtime_error("pipe failed");
+        EXPECT_EQ(::pipe(ends), 0);
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::close(ends[0]);
             HiveRegistry registry(hive, hive.string() + ".user");
-            for (int number = first; count == 0 || number < first + count; ++number) {
-                try {
-                    registry.RegWrite("HKLM\\Test\\" + name_of(number), number, "REG_DWORD");
-                } catch (const std::exception&) {
-                    ::_exit(1);
-                }
-                const std::string line = std::to_string(number) + "\n";
-                if (::write(ends[1], line.data(), line.size()) < 0)
+            for (int n = 0; count == 0 || n < count; ++n) {
+                registry.RegWrite("HKLM\\Test\\" + prefix + (count ? std::to_string(n) : ""), n,
+                                  "REG_DWORD");
+                if (::write(ends[1], &n, sizeof n) != sizeof n)
                     ::_exit(2);
             }
             ::_exit(0);
         }
         ::close(ends[1]);
         output_ = ends[0];
-        if (pid_ < 0)
-            throw std::runtime_error("fork failed");
     }
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
     ~Writer() {
-        if (pid_ > 0) {
-            Kill();
+        if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0)
             ::waitpid(pid_, nullptr, 0);
-        }
         ::close(output_);
     }
-
-    void Kill() { ::kill(pid_, SIGKILL); }
-
-    // Returns once the writer has finished its first write, so a kill lands amid writing.
-    void WaitUntilWriting() {
-        while (output_text_.find('\n') == std::string::npos && ReadSome()) {
-        }
-    }
-
-    // Waits for the end; returns the exit status (or -signal) and every number reported.
-    int Wait(std::vector<int>& reported) {
-        while (ReadSome()) {
+    // Waits for the next number reported; false when the writer has ended.
+    bool Next() { return ::read(output_, &last_, sizeof last_) == sizeof last_; }
+    // Ends the writer (kill) or waits for its end; returns the last number reported.
+    int Stop(bool kill) {
+        if (kill)
+            ::kill(pid_, SIGKILL);
+        while (Next()) {
         }
         int status = 0;
         ::waitpid(std::exchange(pid_, 0), &status, 0);
-        for (std::size_t start = 0, end;
-             (end = output_text_.find('\n', start)) != std::string::npos; start = end + 1) {
-            reported.push_back(std::stoi(output_text_.substr(start, end - start)));
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        EXPECT_EQ(status, kill ? SIGKILL : 0);
+        return last_;
     }
 
   private:
-    bool ReadSome() {
-        char buffer[4096];
-        ssize_t count;
-        do {
-            count = ::read(output_, buffer, sizeof buffer);
-        } while (count < 0 && errno == EINTR);
-        if (count <= 0)
-            return false;
-        output_text_.append(buffer, static_cast<std::size_t>(count));
-        return true;
-    }
-
     pid_t pid_ = 0;
     int output_ = -1;
-    std::string output_text_;
+    int last_ = -1;
 };
 
 class HiveWritersTest : public ::testing::Test {
@@ -111,62 +80,69 @@ class HiveWritersTest : public ::testing::Test {
 
 TEST_F(HiveWritersTest, WriterKilledAtAnyInstantLeavesTheOldHiveOrTheNew) {
     const std::string other = "[HKEY_LOCAL_MACHINE\\Other]\n\"Kept\"=hex(2):41,00,00,00\n\n";
-    WriteHive(hive_, other + "[HKEY_LOCAL_MACHINE\\Test]\n\"Counter\"=dword:00000000\n");
+    testing::WriteHive(hive_, other);
     std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> delay_us(0, 10000);  // a few writes' time
-    std::uint32_t counter = 0;
     for (int round = 0; round < 300; ++round) {
-        Writer writer(
-            hive_, [](int) { return "Counter"; }, static_cast<int>(counter) + 1, 0);
-        writer.WaitUntilWriting();
-        std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
-        writer.Kill();
-        std::vector<int> reported;
-        ASSERT_EQ(writer.Wait(reported), -SIGKILL);
-        ASSERT_FALSE(reported.empty());
-        const auto last_finished = static_cast<std::uint32_t>(reported.back());
-
+        Writer writer(hive_, "Counter", 0);
+        ASSERT_TRUE(writer.Next());  // a kill lands amid writing, not before the first
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 10000));
+        const auto last_finished = static_cast<std::uint32_t>(writer.Stop(true));
         // Parse throws, failing the test, if the hive was damaged.
-        const RegFile after = RegFile::Parse(ReadBytes(hive_));
-        const std::optional<HiveValue> stored = after.Find("HKEY_LOCAL_MACHINE\\Test", "Counter");
-        ASSERT_TRUE(stored.has_value()) << "round " << round << ": the counter is gone";
-        counter = stored->dword;
-        ASSERT_TRUE(counter == last_finished || counter == last_finished + 1)
-            << "round " << round << ": hive holds " << counter << ", last finished write "
-            << last_finished;
+        const RegFile after = RegFile::Parse(testing::ReadBytes(hive_));
+        const auto counter = after.Find("HKEY_LOCAL_MACHINE\\Test", "Counter")->AsDword();
+        ASSERT_TRUE(counter == last_finished || counter == last_finished + 1) << round;
         ASSERT_EQ(after.Find("HKEY_LOCAL_MACHINE\\Other", "Kept"),
                   HiveValue::Hex(2, {0x41, 0, 0, 0}));
     }
-
     // Whatever temporary file the last kill left goes with the next write, and nothing else.
     testing::WriteBytes(folder_.path() / ".machine.reg.Ab12Cd.new", "half a hive");
     testing::WriteBytes(folder_.path() / ".machine.reg.backup", "a person's copy");
     HiveRegistry(hive_, folder_.path() / "user.reg").RegWrite("HKLM\\Test\\Done", 1, "REG_DWORD");
-    std::vector<std::string> left;
+    std::set<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(folder_.path()))
-        left.push_back(entry.path().filename());
-    std::sort(left.begin(), left.end());
+        left.insert(entry.path().filename());
     EXPECT_EQ(left,
-              (std::vector<std::string>{".machine.reg.backup", "machine.reg", "machine.reg.lock"}));
+              (std::set<std::string>{".machine.reg.backup", "machine.reg", "machine.reg.lock"}));
 }
 
 TEST_F(HiveWritersTest, TwoWritersAtOnceLoseNoValue) {
     constexpr int kCount = 300;
-    Writer first(
-        hive_, [](int n) { return "a" + std::to_string(n); }, 0, kCount);
-    Writer second(
-        hive_, [](int n) { return "b" + std::to_string(n); }, 0, kCount);
-    std::vector<int> first_reported, second_reported;
-    EXPECT_EQ(first.Wait(first_reported), 0);
-    EXPECT_EQ(second.Wait(second_reported), 0);
-    EXPECT_EQ(first_reported.size(), std::size_t{kCount});
-    EXPECT_EQ(second_reported.size(), std::size_t{kCount});
-
+    Writer first(hive_, "a", kCount), second(hive_, "b", kCount);
+    EXPECT_EQ(first.Stop(false), kCount - 1);
+    EXPECT_EQ(second.Stop(false), kCount - 1);
     HiveRegistry registry(hive_, folder_.path() / "user.reg");
-    for (int number = 0; number < kCount; ++number) {
-        EXPECT_EQ(registry.RegRead("HKLM\\Test\\a" + std::to_string(number)), RegValue(number));
-        EXPECT_EQ(registry.RegRead("HKLM\\Test\\b" + std::to_string(number)), RegValue(number));
+    for (int n = 0; n < kCount; ++n) {
+        EXPECT_EQ(registry.RegRead("HKLM\\Test\\a" + std::to_string(n)), RegValue(n));
+        EXPECT_EQ(registry.RegRead("HKLM\\Test\\b" + std::to_string(n)), RegValue(n));
     }
+}
+
+// Makes every flock of this process fail with ENOLCK, as on a file system without locks.
+void FailEveryLock() {
+    sock_filter filter[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_flock, 0, 1),
+                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOLCK),
+                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    const sock_fprog program{std::size(filter), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        std::_Exit(2);
+}
+
+// A lock call failing other than for a lock held elsewhere is that error at once, not a wait.
+TEST_F(HiveWritersTest, AFailingLockIsAnErrorNotAWait) {
+    const auto write = [&] {
+        FailEveryLock();
+        try {
+            HiveRegistry(hive_, hive_, std::chrono::seconds(60))
+                .RegWrite("HKLM\\A\\b", 1, "REG_DWORD");
+        } catch (const Error& error) {
+            std::fputs(error.description().c_str(), stderr);
+            std::_Exit(1);
+        }
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(write(), ::testing::ExitedWithCode(1), "No locks available");
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# One value read and one written in a hive of a million values (~80 MB, UTF-16 as the registry
+# editor exports it), through the store and, as the peer, by Python reading the same file whole
+# and, for the write, replacing it as the store does. Medians of 3 runs, page cache warm, and
+# the peak resident memory of each. Targets: under 1 s, peak under twice the file's size.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset release >/dev/null
+cmake --build --preset release --target hive_store_bench >/dev/null
+bench=build/release/bench/hive_store_bench
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+hive=$work/machine.reg
+"$bench" make "$hive" 1000000
+name='HKLM\SOFTWARE\Bench\Key000500\Setting number 0500123'
+
+# Prints the peak resident memory in KiB, as the store's bench program does.
+python_peer() {
+    python3 - "$@" <<'EOF'
+import os, resource, sys
+mode, path = sys.argv[1], sys.argv[2]
+with open(path, encoding="utf-16", newline="") as f:
+    text = f.read()
+at = text.index('"Setting number 0500123"=dword:') + 31
+if mode == "write":
+    text = text[:at] + "00000001" + text[at + 8:]
+    with open(path + ".new", "w", encoding="utf-16", newline="") as f:
+        f.write(text)
+        f.flush()
+        os.fsync(f.fileno())
+    os.rename(path + ".new", path)
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+EOF
+}
+store() { "$bench" "$1" "$hive" "$name" | cut -d' ' -f2; }
+
+# Runs "$@" 3 times, the tools taking turns with the caller; sets ms (median) and kib (peak).
+declare -A times peaks
+measure() {
+    local key=$1 start end kib
+    shift
+    start=$(date +%s%N)
+    kib=$("$@")
+    end=$(date +%s%N)
+    times[$key]+="$(((end - start) / 1000000)) "
+    peaks[$key]=$kib
+}
+cat "$hive" >/dev/null
+for _ in 1 2 3; do
+    for mode in read write; do
+        measure "store $mode" store "$mode"
+        measure "python3 $mode" python_peer "$mode" "$hive"
+    done
+done
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | sed -n 2p; }
+
+size=$(stat -c %s "$hive")
+echo "One value of a hive of 1000000 values, $((size / 1000000)) MB UTF-16; median of 3 runs"
+printf '  %-8s %9s %11s %10s %11s\n' "" read "peak" write "peak"
+for tool in store python3; do
+    printf '  %-8s %6d ms %7d MiB %7d ms %7d MiB\n' "$tool" \
+        "$(median "${times[$tool read]}")" $((peaks[$tool read] / 1024)) \
+        "$(median "${times[$tool write]}")" $((peaks[$tool write] / 1024))
+done
+echo "  targets for the store: under 1000 ms, peak under $((2 * size / 1048576)) MiB (twice the file)"
