@@ -1,6 +1,12 @@
 // Hashes one file with MD5Hash::HashFile and prints the digest and the process's peak
 // resident memory, for bench/hash_file.sh to set beside the peer tools.
+#ifdef _WIN32
+#include <windows.h>
+// after windows.h, which it builds on
+#include <psapi.h>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <cstdio>
 #include <exception>
@@ -19,9 +25,16 @@ int main(int argc, char** argv) {
         varnholt::MD5Hash hasher(varnholt::platform::CreateCryptoService(),
                                  varnholt::platform::CreateFileAccess());
         const std::string digest = hasher.HashFile(argv[1]);
+#ifdef _WIN32
+        PROCESS_MEMORY_COUNTERS counters{};
+        GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+        const long peak_kib = static_cast<long>(counters.PeakWorkingSetSize / 1024);
+#else
         rusage usage{};
         ::getrusage(RUSAGE_SELF, &usage);
-        std::printf("%s %ld\n", digest.c_str(), usage.ru_maxrss);
+        const long peak_kib = usage.ru_maxrss;
+#endif
+        std::printf("%s %ld\n", digest.c_str(), peak_kib);
         return 0;
     } catch (const varnholt::Error& error) {
         std::fprintf(stderr, "%s\n", varnholt::FormatErrorReport(error).c_str());

@@ -11,12 +11,12 @@ cd "$(dirname "$0")/.."
 echo "Building the release programs..." >&2
 cmake --workflow --preset win32-release >/dev/null
 cmake -S . -B build/win32-bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVARNHOLT_BUILD_BENCH=OFF >/dev/null
-cmake --build build/win32-bench --target platform_probe >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVARNHOLT_BUILD_TESTS=OFF >/dev/null
+cmake --build build/win32-bench --target hash_file_bench >/dev/null
 cmake --preset release >/dev/null
 cmake --build --preset release --target varnholt hash_file_bench map_watch >/dev/null
 exe=build/win32-release/varnholt.exe
-probe=build/win32-bench/tests/win32/platform_probe.exe
+windows_bench=build/win32-bench/bench/hash_file_bench.exe
 linux_program=build/release/varnholt
 linux_bench=build/release/bench/hash_file_bench
 watch=build/release/bench/map_watch
@@ -45,13 +45,13 @@ median() {  # of the numbers given, in the unit divided by $1
 head -c 1G /dev/urandom >"$work/big"
 cat "$work/big" >/dev/null
 windows_name="$(wine winepath -w "$work/big" 2>/dev/null | tr -d '\r')"
-digest_wine=$(wine "$probe" hash-file "$windows_name" | tr -d '\r')
+digest_wine=$(wine "$windows_bench" "$windows_name" | cut -d" " -f1)
 digest_openssl=$(openssl md5 -r "$work/big" | cut -c1-32 | tr a-f A-F)
 [[ "$digest_wine" == "$digest_openssl" ]] || { echo "digests differ" >&2; exit 1; }
 
 wine_ns=() linux_ns=() openssl_ns=()
 for _ in 1 2 3; do
-    wine_ns+=("$(run_ns wine "$probe" hash-file "$windows_name")")
+    wine_ns+=("$(run_ns wine "$windows_bench" "$windows_name")")
     linux_ns+=("$(run_ns "$linux_bench" "$work/big")")
     openssl_ns+=("$(run_ns openssl md5 "$work/big")")
 done

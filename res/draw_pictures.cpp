@@ -1,6 +1,7 @@
 // Draws the three mode pictures and the program icon, and writes them as the exact file formats
 // the resources need: 24-bit uncompressed BMP, and a 16 x 16 ICO with a 256-colour palette and
 // an AND mask. Qt's own writers are not used, as they choose other variants of both formats.
+// The same icon goes to the Linux menus as hicolor PNGs and a scalable SVG (icons/hicolor/).
 //
 //     draw_pictures <output folder>
 #include <QColor>
@@ -13,7 +14,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -192,43 +195,63 @@ QPainterPath UsbSymbol(qreal line_width) {
     return shape.united(solids).simplified();
 }
 
-void DrawTile(QPainter& painter, qreal side) {
-    QLinearGradient copper(0, 0, side, side);
-    copper.setColorAt(0.0, QColor(0xE0, 0x94, 0x5C));
-    copper.setColorAt(0.5, QColor(0xC0, 0x6E, 0x36));
-    copper.setColorAt(1.0, QColor(0x93, 0x4A, 0x1E));
-    painter.fillRect(QRectF(0, 0, side, side), copper);
+struct GradientStop {
+    qreal at;
+    QRgb colour;
+};
+constexpr GradientStop kCopper[] = {{0.0, 0xE0945C}, {0.5, 0xC06E36}, {1.0, 0x934A1E}};
+constexpr QRgb kLitEdge = 0xF4B886;
+constexpr QRgb kShadedEdge = 0x6E3412;
+constexpr GradientStop kSteel[] = {{0.0, 0xEEEFF0}, {1.0, 0xA4A8AC}};
+constexpr QRgb kSteelOutline = 0x3C3F42;
+constexpr qreal kSymbolLineWidth = 6.5;
+constexpr qreal kSymbolOutlineWidth = 1.3;
+constexpr qreal kSymbolShadowOffset = 1.6;
 
-    // A raised edge: light along the top and left, dark along the bottom and right.
+// A raised edge: light along the top and left, dark along the bottom and right.
+QPolygonF LitEdge(qreal side) {
     const qreal bevel = side / 27;
     QPolygonF light;
     light << QPointF(0, 0) << QPointF(side, 0) << QPointF(side - bevel, bevel)
           << QPointF(bevel, bevel) << QPointF(bevel, side - bevel) << QPointF(0, side);
+    return light;
+}
+
+QPolygonF ShadedEdge(qreal side) {
+    const qreal bevel = side / 27;
     QPolygonF dark;
     dark << QPointF(side, side) << QPointF(0, side) << QPointF(bevel, side - bevel)
          << QPointF(side - bevel, side - bevel) << QPointF(side - bevel, bevel) << QPointF(side, 0);
+    return dark;
+}
+
+void DrawTile(QPainter& painter, qreal side) {
+    QLinearGradient copper(0, 0, side, side);
+    for (const GradientStop& stop : kCopper)
+        copper.setColorAt(stop.at, QColor(stop.colour));
+    painter.fillRect(QRectF(0, 0, side, side), copper);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0xF4, 0xB8, 0x86));
-    painter.drawPolygon(light);
-    painter.setBrush(QColor(0x6E, 0x34, 0x12));
-    painter.drawPolygon(dark);
+    painter.setBrush(QColor(kLitEdge));
+    painter.drawPolygon(LitEdge(side));
+    painter.setBrush(QColor(kShadedEdge));
+    painter.drawPolygon(ShadedEdge(side));
 }
 
 void DrawUsbSymbol(QPainter& painter, const QRectF& box) {
     painter.save();
     painter.translate(box.topLeft());
     painter.scale(box.width() / 100, box.height() / 60);
-    const QPainterPath symbol = UsbSymbol(6.5);
+    const QPainterPath symbol = UsbSymbol(kSymbolLineWidth);
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0x5A, 0x2C, 0x10, 110));  // shadow cast on the copper
-    painter.drawPath(symbol.translated(1.6, 1.6));
+    painter.drawPath(symbol.translated(kSymbolShadowOffset, kSymbolShadowOffset));
 
     QLinearGradient steel(0, 5, 0, 55);
-    steel.setColorAt(0.0, QColor(0xEE, 0xEF, 0xF0));
-    steel.setColorAt(1.0, QColor(0xA4, 0xA8, 0xAC));
+    for (const GradientStop& stop : kSteel)
+        steel.setColorAt(stop.at, QColor(stop.colour));
     painter.setBrush(steel);
-    painter.setPen(QPen(QColor(0x3C, 0x3F, 0x42), 1.3));
+    painter.setPen(QPen(QColor(kSteelOutline), kSymbolOutlineWidth));
     painter.drawPath(symbol);
     painter.restore();
 }
@@ -376,6 +399,108 @@ QImage DrawIcon() {
     return image;
 }
 
+// Above 16 pixels there is room to draw the tile and the trident as the mode pictures do.
+constexpr qreal kIconSymbolWidth = 0.78;  // of the side
+
+QRectF IconSymbolBox(qreal side) {
+    const qreal width = side * kIconSymbolWidth;
+    const qreal height = width * 0.6;
+    return {(side - width) / 2, (side - height) / 2, width, height};
+}
+
+QImage DrawLargeIcon(int side) {
+    QImage image(side, side, QImage::Format_ARGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    DrawTile(painter, side);
+    DrawUsbSymbol(painter, IconSymbolBox(side));
+    return image;
+}
+
+std::string SvgColour(QRgb colour) {
+    return QColor(colour).name().toStdString();
+}
+
+std::string SvgPoints(const QPolygonF& polygon) {
+    std::ostringstream points;
+    for (const QPointF& point : polygon)
+        points << point.x() << ',' << point.y() << ' ';
+    return points.str();
+}
+
+std::string SvgPathData(const QPainterPath& path) {
+    std::ostringstream data;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element element = path.elementAt(i);
+        if (element.isMoveTo())
+            data << 'M';
+        else if (element.isLineTo())
+            data << 'L';
+        else if (element.isCurveTo())
+            data << 'C';
+        data << element.x << ' ' << element.y << ' ';
+    }
+    return data.str();
+}
+
+template <std::size_t kCount>
+std::string SvgStops(const GradientStop (&stops)[kCount]) {
+    std::string text;
+    for (const GradientStop& stop : stops)
+        text += "<stop offset=\"" + QString::number(stop.at).toStdString() + "\" stop-color=\"" +
+                SvgColour(stop.colour) + "\"/>";
+    return text;
+}
+
+// The large icon as vectors: the same tile, edge and trident, on a 256-unit canvas.
+std::string DrawSvgIcon() {
+    constexpr qreal kSide = 256;
+    const QRectF box = IconSymbolBox(kSide);
+    const QPainterPath symbol = UsbSymbol(kSymbolLineWidth);
+    const char* fill_rule = symbol.fillRule() == Qt::OddEvenFill ? "evenodd" : "nonzero";
+    std::ostringstream svg;
+    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
+           "viewBox=\"0 0 256 256\">\n<defs>\n<linearGradient id=\"copper\" "
+           "gradientUnits=\"userSpaceOnUse\" x1=\"0\" y1=\"0\" x2=\"256\" y2=\"256\">"
+        << SvgStops(kCopper)
+        << "</linearGradient>\n<linearGradient id=\"steel\" gradientUnits=\"userSpaceOnUse\" "
+           "x1=\"0\" y1=\"5\" x2=\"0\" y2=\"55\">"
+        << SvgStops(kSteel) << "</linearGradient>\n</defs>\n";
+    svg << "<rect width=\"256\" height=\"256\" fill=\"url(#copper)\"/>\n";
+    svg << "<polygon fill=\"" << SvgColour(kLitEdge) << "\" points=\"" << SvgPoints(LitEdge(kSide))
+        << "\"/>\n";
+    svg << "<polygon fill=\"" << SvgColour(kShadedEdge) << "\" points=\""
+        << SvgPoints(ShadedEdge(kSide)) << "\"/>\n";
+    svg << "<g transform=\"translate(" << box.left() << ' ' << box.top() << ") scale("
+        << box.width() / 100 << ' ' << box.height() / 60 << ")\" fill-rule=\"" << fill_rule
+        << "\">\n";
+    svg << "<path fill=\"#5a2c10\" fill-opacity=\"0.43\" transform=\"translate("
+        << kSymbolShadowOffset << ' ' << kSymbolShadowOffset << ")\" d=\"" << SvgPathData(symbol)
+        << "\"/>\n";
+    svg << "<path fill=\"url(#steel)\" stroke=\"" << SvgColour(kSteelOutline)
+        << "\" stroke-width=\"" << kSymbolOutlineWidth << "\" d=\"" << SvgPathData(symbol)
+        << "\"/>\n</g>\n</svg>\n";
+    return svg.str();
+}
+
+bool WriteHicolorIcons(const std::filesystem::path& folder) {
+    const std::filesystem::path hicolor = folder / "icons" / "hicolor";
+    for (const int side : {16, 32, 48, 128, 256}) {
+        const std::string size = std::to_string(side) + "x" + std::to_string(side);
+        const std::filesystem::path apps = hicolor / size / "apps";
+        std::filesystem::create_directories(apps);
+        const QImage icon = side == kIconSide ? DrawIcon() : DrawLargeIcon(side);
+        const std::string path = (apps / "varnholt.png").string();
+        if (!icon.save(QString::fromStdString(path), "PNG")) {
+            std::fprintf(stderr, "draw_pictures: cannot write %s\n", path.c_str());
+            return false;
+        }
+    }
+    const std::filesystem::path scalable = hicolor / "scalable" / "apps";
+    std::filesystem::create_directories(scalable);
+    return WriteFile((scalable / "varnholt.svg").string(), DrawSvgIcon());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -387,6 +512,7 @@ int main(int argc, char** argv) {
     const bool written = WriteBmp24(DrawModePicture(Badge::kNoEntry), folder + "/disable.bmp") &&
                          WriteBmp24(DrawModePicture(Badge::kPadlock), folder + "/readonly.bmp") &&
                          WriteBmp24(DrawModePicture(Badge::kNone), folder + "/rw.bmp") &&
-                         WriteIco8(DrawIcon(), folder + "/varnholt.ico");
+                         WriteIco8(DrawIcon(), folder + "/varnholt.ico") &&
+                         WriteHicolorIcons(folder);
     return written ? 0 : 1;
 }

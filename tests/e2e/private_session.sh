@@ -1,50 +1,36 @@
-# Sourced by the scripts that run the real program. Gives them a session of their own:
-#   - a private mount namespace in which fresh, empty folders stand over the program's
-#     hive folders, so the machine's and the user's real hives are never read or written;
-#   - a temporary HOME for whatever the toolkit caches;
-#   - a virtual X display (Xvfb) on a free display number.
-# After sourcing: $scratch (a tmpfs folder), $machine_hive, $user_hive, DISPLAY.
-
+# Sourced by the scripts that run the real program on Linux: runs the rest of the script in a
+# session of its own, or skips it (77) where none can be had. In the session, fresh and empty
+# folders stand over the program's hive folders in a private mount namespace, so no real hive is
+# read or written; HOME is a temporary folder; xvfb-run gives a display of its own.
+# Then $scratch (a tmpfs folder), $machine_hive and $user_hive are set.
 if [[ -z "${VARNHOLT_PRIVATE_SESSION:-}" ]]; then
-    for tool in Xvfb xdotool unshare iconv; do
+    for tool in xvfb-run xdotool unshare iconv; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing" >&2; exit 77; }
     done
     # Root may mount in a new mount namespace; elsewhere a user namespace may allow it.
-    namespace=()
-    for candidate in "unshare --mount --propagation private" \
-        "unshare --map-root-user --mount --propagation private"; do
-        read -ra try_namespace <<<"$candidate"
-        if "${try_namespace[@]}" sh -c 'mount -t tmpfs tmpfs /mnt' 2>/dev/null; then
-            namespace=("${try_namespace[@]}")
-            break
+    for namespace in "unshare --mount" "unshare --map-root-user --mount"; do
+        if $namespace sh -c 'mount -t tmpfs tmpfs /mnt' 2>/dev/null; then
+            export VARNHOLT_PRIVATE_SESSION=1
+            exec $namespace -- xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
         fi
     done
-    if ((${#namespace[@]} == 0)); then
-        echo "SKIP: no private mount namespace in which to mount here" >&2
-        exit 77
-    fi
-    export VARNHOLT_PRIVATE_SESSION=1
-    exec "${namespace[@]}" -- "$0" "$@"
+    echo "SKIP: no private mount namespace in which to mount here" >&2
+    exit 77
 fi
 
-# A folder that only this namespace sees as empty. When it does not exist, the nearest folder
-# above it that does is overlaid, so nothing is created on the real file system.
+# An empty folder that only this namespace sees. Where it does not exist, the nearest folder
+# above it is overlaid first, so nothing is created on the real file system.
 private_dir() {
-    local target=$1 existing=$1
-    while [[ ! -d "$existing" ]]; do
-        existing=$(dirname "$existing")
-    done
-    if [[ "$existing" == "$target" ]]; then
-        mount -t tmpfs tmpfs "$target"
-    else
-        local layer
+    local existing=$1 layer
+    while [[ ! -d "$existing" ]]; do existing=$(dirname "$existing"); done
+    if [[ "$existing" != "$1" ]]; then
         layer=$(mktemp -d "$scratch/layer.XXXXXX")
         mkdir "$layer/upper" "$layer/work"
         mount -t overlay overlay \
             -o "lowerdir=$existing,upperdir=$layer/upper,workdir=$layer/work" "$existing"
-        mkdir -p "$target"
-        mount -t tmpfs tmpfs "$target"
+        mkdir -p "$1"
     fi
+    mount -t tmpfs tmpfs "$1"
 }
 
 scratch=$(mktemp -d)
@@ -58,36 +44,11 @@ export HOME=$scratch/home
 mkdir -p "$HOME"
 unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME QT_QPA_PLATFORM
 
-exec 3>"$scratch/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$scratch/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-    [[ -s "$scratch/display" ]] && break
-    sleep 0.05
-done
-[[ -s "$scratch/display" ]] || { echo "Xvfb did not start" >&2; cat "$scratch/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$scratch/display")"
-
-end_session() {
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-}
-trap end_session EXIT
-
-# The text of a hive file (UTF-16LE or UTF-8, CRLF or LF) as UTF-8 lines.
-hive_text() {
-    local file=$1
-    if [[ "$(head -c2 "$file" | od -An -tx1 | tr -d ' ')" == "fffe" ]]; then
-        iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
-    else
-        sed 's/^\xEF\xBB\xBF//' "$file" | tr -d '\r'
-    fi
-}
-
-# The data of one value in a hive file: hive_value FILE 'HKEY_...\Key' Name
+# The data of one value in a hive file the program wrote: hive_value FILE 'HKEY_...\Key' Name
 hive_value() {
-    hive_text "$1" | awk -v key="[$2]" -v name="\"$3\"" '
-        /^\[/ { inside = ($0 == key) }
-        inside && index($0, name "=") == 1 { print substr($0, length(name) + 2); exit }'
+    # Through the environment: awk -v would read "\t" in a key name as a tab.
+    iconv -f UTF-16 -t UTF-8 "$1" 2>/dev/null | tr -d '\r' | key="[$2]" name="\"$3\"=" awk '
+        /^\[/ { inside = ($0 == ENVIRON["key"]) }
+        inside && index($0, ENVIRON["name"]) == 1 {
+            print substr($0, length(ENVIRON["name"]) + 1); exit }'
 }

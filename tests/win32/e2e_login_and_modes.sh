@@ -1,53 +1,61 @@
 #!/usr/bin/env bash
-# The Windows program as a user meets it: closing the login window ends it untouched; a
-# wrong password is refused; "mango" and Enter open the main window, whose clicks write the
-# mode and the lock, checked with reg query; closing it ends the program.
+# The Windows program as a user meets it: closing the login window ends it with nothing
+# written; a wrong password is refused; the right one opens the main window, whose clicks write
+# the mode, the lock and a new password where reg query finds them; closing it ends the program.
 # Usage: e2e_login_and_modes.sh VARNHOLT_EXE
-source "$(dirname "$0")/wine_test_lib.sh"
-program="$1"
+source "$(dirname "$0")/wine.sh"
+main_size=(4905 4140)  # client areas and controls in twips: left top width height
 
-reg_delete_key 'HKCU\Software\VB and VBA Program Settings\Tarnwell'
-reg_add "$usb_stor" Start REG_DWORD 3
-reg_add "$storage_policies" WriteProtect REG_DWORD 0
-wine reg delete "$user_policies" /v DisableRegistryTools /f >/dev/null 2>&1 || true
-
-# Closed at once: nothing written, the storage values as they were.
-start_program "$program"
-login="$(wait_window Login)" || fail "no login window"
-xdotool windowfocus --sync "$login" key alt+F4
+fresh_machine
+start_program wine "$1"
+wait_window Login >/dev/null || fail "no login window"
+xdotool key alt+F4
 wait_program_end
 expect_eq "closing the login window ends the program" "$program_exit" 0
 expect_eq "nothing written before a login" "$(reg_value "$user_policies" DisableRegistryTools)" ""
 
-start_program "$program"
+fresh_machine
+start_program wine "$1"
 login="$(wait_window Login)" || fail "no login window"
 screenshot "$login" win32-login
-xdotool type --delay 20 mangos
+type_text mangos
 xdotool key Return
 sleep 1
 expect_eq "a wrong password opens nothing" "$(visible_windows Varnholt)" 0
 xdotool key BackSpace  # the right password is left
-click_twips "$login" "${login_size[@]}" "${login_button[@]}"
+click_twips "$login" 4680 2595 1440 1800 1695 495
 main="$(wait_window Varnholt)" || fail "no main window after the right password"
 expect_eq "the login window is gone" "$(visible_windows Login)" 0
 # The load applied the mode it read, read/write, once more.
 expect_eq "Start after the load" "$(reg_value "$usb_stor" Start)" "REG_DWORD 0x3"
-expect_eq "WriteProtect after the load" "$(reg_value "$storage_policies" WriteProtect)" \
-    "REG_DWORD 0x0"
 
-click_twips "$main" "${main_size[@]}" "${main_disable[@]}"
-expect_reg_soon "Disable writes Start 4" "$usb_stor" Start "REG_DWORD 0x4"
-expect_reg_soon "Disable writes WriteProtect 1" "$storage_policies" WriteProtect "REG_DWORD 0x1"
-click_twips "$main" "${main_size[@]}" "${main_readonly[@]}"
-expect_reg_soon "ReadOnly writes Start 3" "$usb_stor" Start "REG_DWORD 0x3"
-click_twips "$main" "${main_size[@]}" "${main_check[@]}"
-expect_reg_soon "checking the box locks the registry editor" "$user_policies" \
-    DisableRegistryTools "REG_DWORD 0x1"
+click_twips "$main" "${main_size[@]}" 2760 1560 1215 375
+expect_soon "Disable writes Start 4" "REG_DWORD 0x4" reg_value "$usb_stor" Start
+expect_soon "and WriteProtect 1" "REG_DWORD 0x1" reg_value "$storage_policies" WriteProtect
+click_twips "$main" "${main_size[@]}" 2760 960 1335 495
+expect_soon "ReadOnly writes Start 3" "REG_DWORD 0x3" reg_value "$usb_stor" Start
+click_twips "$main" "${main_size[@]}" 2760 2280 1695 375
+expect_soon "checking the box locks the registry editor" "REG_DWORD 0x1" \
+    reg_value "$user_policies" DisableRegistryTools
 screenshot "$main" win32-main
-click_twips "$main" "${main_size[@]}" "${main_check[@]}"
-expect_reg_soon "clearing it unlocks" "$user_policies" DisableRegistryTools "REG_DWORD 0x0"
+click_twips "$main" "${main_size[@]}" 2760 2280 1695 375
+expect_soon "clearing it unlocks" "REG_DWORD 0x0" reg_value "$user_policies" DisableRegistryTools
 
-xdotool windowfocus --sync "$main" key alt+F4
+# A password change: current, then (past the button) new and confirmation, and "Change".
+click_twips "$main" "${main_size[@]}" 240 3480 1815 495
+dialog="$(wait_window SetPassword)" || fail "no password dialog"
+type_text mango
+xdotool key Tab Tab
+type_text kiwi
+xdotool key Tab
+type_text kiwi
+screenshot "$dialog" win32-set-password
+click_twips "$dialog" 5205 3810 1920 3240 1215 495
+expect_soon "the new password's digest is stored" "REG_SZ BCFC343B64D64C3F6B6574C09D333013" \
+    reg_value "$settings\\t" p
+expect_eq "and the dialog is gone" "$(visible_windows SetPassword)" 0
+wait_window Varnholt >/dev/null || fail "the main window went away"
+xdotool key alt+F4
 wait_program_end
 expect_eq "closing the main window ends the program" "$program_exit" 0
 expect_eq "no error reported" "$(cat "$work/stderr")" ""

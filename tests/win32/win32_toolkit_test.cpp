@@ -1,9 +1,7 @@
-// The Win32 renderer against Wine's USER32 and common controls: each window is built as its
-// description says, changes made in code reach the screen, and the user's input reaches the
-// model. Runs at Wine's default density, 96 dots per inch: 15 twips to the pixel.
+// The Win32 renderer against Wine's USER32: changes made in code reach the screen, the user's
+// input reaches the model, and a modal window holds the others off. How the windows look is
+// seen in the end-to-end runs, not restated here.
 #include "platform/win32/win32_toolkit.h"
-
-#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -11,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/resource_ids.h"
-#include "platform/win32/win32_text.h"
 #include "runtime/error.h"
 
 namespace varnholt {
@@ -23,21 +19,14 @@ using namespace ui;  // NOLINT: the control model's names read best unqualified 
 
 constexpr std::array kSampleControls{
     ControlDescription{ControlKind::kCommandButton, "Command1", "Go", "", 240, 3480, 1815, 495, 0},
-    ControlDescription{ControlKind::kOptionButton, "OptionA", "First", "Tip of the first", 2760,
-                       360, 1695, 495, 1},
+    ControlDescription{ControlKind::kOptionButton, "OptionA", "First", "", 2760, 360, 1695, 495, 1},
     ControlDescription{ControlKind::kOptionButton, "OptionB", "Second", "", 2760, 960, 1335, 495,
                        2},
     ControlDescription{ControlKind::kOptionButton, "OptionC", "Third", "", 2760, 1560, 1215, 375,
                        3},
-    ControlDescription{ControlKind::kCheckBox, "Check1", "Check", "Ends in a blank ", 2760, 2280,
-                       1695, 375, 4},
+    ControlDescription{ControlKind::kCheckBox, "Check1", "Check", "", 2760, 2280, 1695, 375, 4},
     ControlDescription{ControlKind::kTextBox, "Text1", "", "", 120, 2880, 1500, 375, 5, false, '*'},
-    ControlDescription{ControlKind::kLabel, "Label1", "Right", "", 1700, 2880, 1000, 255, 6, false,
-                       '\0', TextAlignment::kRight},
-    ControlDescription{ControlKind::kLabel, "Label2", "Centre & more", "", 120, 3240, 2000, 200, 7,
-                       false, '\0', TextAlignment::kCenter},
-    ControlDescription{ControlKind::kPictureBox, "Image1", "", "", 120, 240, 2430, 2430,
-                       kNoTabStop},
+    ControlDescription{ControlKind::kLabel, "Label1", "Right", "", 1700, 2880, 1000, 255, 6},
 };
 constexpr WindowDescription kSample{"Sample", "Sample window", 4905, 4140, kSampleControls};
 
@@ -60,10 +49,7 @@ class TestWindow final : public Window {
 // Runs input at once, as the window flow does, and unloads a window on its close box.
 class RecordingInput final : public InputSink {
   public:
-    void Dispatch(const std::function<void()>& input) override {
-        ++dispatched;
-        input();
-    }
+    void Dispatch(const std::function<void()>& input) override { input(); }
     void CloseRequested(Window& window) override {
         closed.push_back(std::string(window.description().name));
         if (on_close) {
@@ -72,7 +58,6 @@ class RecordingInput final : public InputSink {
         window.DetachView();
     }
 
-    int dispatched = 0;
     std::vector<std::string> closed;
     std::function<void(Window&)> on_close;
 };
@@ -81,23 +66,6 @@ std::wstring TextOf(HWND window) {
     wchar_t text[256] = {};
     GetWindowTextW(window, text, 256);
     return text;
-}
-
-LONG StyleOf(HWND window) {
-    return GetWindowLongW(window, GWL_STYLE);
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-RECT ClientPlace(HWND control) {  // in the parent's client coordinates
-    RECT place{};
-    GetWindowRect(control, &place);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&place), 2);
-    return place;
 }
 
 // Delivers what the dialog manager posted.
@@ -119,142 +87,40 @@ class Win32ToolkitTest : public ::testing::Test {
     TestWindow sample_{kSample};
 };
 
-TEST_F(Win32ToolkitTest, TheWindowIsAFixedDialogFrameOfTheDescribedClientSize) {
+TEST_F(Win32ToolkitTest, TabEntersTheOptionsAtTheSelectedOneAndArrowsStayInThem) {
     Show(sample_);
     const HWND form = Win32Toolkit::WindowHandle(sample_);
-    ASSERT_NE(form, nullptr);
-    EXPECT_TRUE(IsWindowVisible(form));
-    EXPECT_EQ(TextOf(form), L"Sample window");
-    const LONG style = StyleOf(form);
-    EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
-    EXPECT_TRUE(style & WS_SYSMENU);
-    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
-    RECT client{};
-    GetClientRect(form, &client);
-    EXPECT_EQ(client.right, 327);   // 4905 twips
-    EXPECT_EQ(client.bottom, 276);  // 4140 twips
-    // The program icon, small and large, as every window carries it.
-    EXPECT_NE(GetClassLongPtrW(form, GCLP_HICONSM), 0);
-    EXPECT_NE(GetClassLongPtrW(form, GCLP_HICON), 0);
-}
-
-TEST_F(Win32ToolkitTest, ControlsStandAtTheirTwipPositionsAsTheirKindsOfControl) {
-    Show(sample_);
     const HWND button = Handle(sample_.Control<CommandButton>("Command1"));
-    EXPECT_EQ(ClassOf(button), L"Button");
-    EXPECT_EQ(TextOf(button), L"Go");
-    const RECT place = ClientPlace(button);
-    EXPECT_EQ(place.left, 16);     // 240 twips
-    EXPECT_EQ(place.top, 232);     // 3480
-    EXPECT_EQ(place.right, 137);   // 240 + 1815
-    EXPECT_EQ(place.bottom, 265);  // 3480 + 495
-
-    const HWND text = Handle(sample_.Control<TextBox>("Text1"));
-    EXPECT_EQ(ClassOf(text), L"Edit");
-    EXPECT_TRUE(StyleOf(text) & ES_PASSWORD);
-    EXPECT_EQ(SendMessageW(text, EM_GETPASSWORDCHAR, 0, 0), L'*');
-
-    const HWND right = Handle(sample_.Control<Label>("Label1"));
-    EXPECT_EQ(StyleOf(right) & SS_TYPEMASK, SS_RIGHT);
-    const HWND centred = Handle(sample_.Control<Label>("Label2"));
-    EXPECT_EQ(StyleOf(centred) & SS_TYPEMASK, SS_CENTER);
-    EXPECT_TRUE(StyleOf(centred) & SS_NOPREFIX);  // an ampersand is shown, not an access key
-    EXPECT_EQ(TextOf(centred), L"Centre & more");
-
-    const HWND check = Handle(sample_.Control<CheckBox>("Check1"));
-    EXPECT_EQ(StyleOf(check) & BS_TYPEMASK, BS_CHECKBOX);
-    const HWND picture = Handle(sample_.Control<PictureBox>("Image1"));
-    EXPECT_EQ(StyleOf(picture) & SS_TYPEMASK, SS_BITMAP);
-}
-
-TEST_F(Win32ToolkitTest, ControlsUseTheSystemsDialogFont) {
-    Show(sample_);
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
-    const auto font = reinterpret_cast<HFONT>(
-        SendMessageW(Handle(sample_.Control<CommandButton>("Command1")), WM_GETFONT, 0, 0));
-    ASSERT_NE(font, nullptr);
-    LOGFONTW used{};
-    GetObjectW(font, sizeof used, &used);
-    EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName);
-    EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight);
-}
-
-TEST_F(Win32ToolkitTest, TheOptionsAreOneGroupAndTabReachesOnlyTheSelectedOne) {
-    Show(sample_);
     const HWND first = Handle(sample_.Control<OptionButton>("OptionA"));
-    const HWND second = Handle(sample_.Control<OptionButton>("OptionB"));
     const HWND third = Handle(sample_.Control<OptionButton>("OptionC"));
-    const HWND check = Handle(sample_.Control<CheckBox>("Check1"));
-    EXPECT_TRUE(StyleOf(first) & WS_GROUP);
-    EXPECT_FALSE(StyleOf(second) & WS_GROUP);
-    EXPECT_FALSE(StyleOf(third) & WS_GROUP);
-    EXPECT_TRUE(StyleOf(check) & WS_GROUP);  // the group ends before the check box
-    // None selected: the first option is the way in.
-    EXPECT_TRUE(StyleOf(first) & WS_TABSTOP);
-    EXPECT_FALSE(StyleOf(third) & WS_TABSTOP);
-
+    EXPECT_EQ(GetFocus(), button);                             // the lowest tab index
+    EXPECT_EQ(GetNextDlgTabItem(form, button, FALSE), first);  // none selected yet
     sample_.Control<OptionButton>("OptionC").SetValue(true);
-    EXPECT_EQ(SendMessageW(third, BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_FALSE(StyleOf(first) & WS_TABSTOP);
-    EXPECT_TRUE(StyleOf(third) & WS_TABSTOP);
-
-    // Tab order is the order of the tab indexes, entering the group at its selection.
-    const HWND form = Win32Toolkit::WindowHandle(sample_);
-    const HWND button = Handle(sample_.Control<CommandButton>("Command1"));
     EXPECT_EQ(GetNextDlgTabItem(form, button, FALSE), third);
-    EXPECT_EQ(GetNextDlgTabItem(form, third, FALSE), check);
-    EXPECT_EQ(GetNextDlgTabItem(form, check, FALSE), Handle(sample_.Control<TextBox>("Text1")));
-    // The arrow keys stay within the options.
+    EXPECT_EQ(GetNextDlgTabItem(form, third, FALSE), Handle(sample_.Control<CheckBox>("Check1")));
     EXPECT_EQ(GetNextDlgGroupItem(form, third, FALSE), first);
-}
-
-TEST_F(Win32ToolkitTest, FocusStartsOnTheLowestTabIndex) {
-    Show(sample_);
-    EXPECT_EQ(GetFocus(), Handle(sample_.Control<CommandButton>("Command1")));
 }
 
 TEST_F(Win32ToolkitTest, ChangesMadeInCodeReachTheScreen) {
     Show(sample_);
     sample_.Control<Label>("Label1").SetCaption("Error password");
     EXPECT_EQ(TextOf(Handle(sample_.Control<Label>("Label1"))), L"Error password");
+    const auto checked = [this](const char* name) {
+        return SendMessageW(Handle(*sample_.FindControl(name)), BM_GETCHECK, 0, 0);
+    };
     sample_.Control<CheckBox>("Check1").SetValue(1);
-    EXPECT_EQ(SendMessageW(Handle(sample_.Control<CheckBox>("Check1")), BM_GETCHECK, 0, 0),
-              BST_CHECKED);
     sample_.Control<OptionButton>("OptionB").SetValue(true);
     sample_.Control<OptionButton>("OptionA").SetValue(true);
-    EXPECT_EQ(SendMessageW(Handle(sample_.Control<OptionButton>("OptionA")), BM_GETCHECK, 0, 0),
-              BST_CHECKED);
-    EXPECT_EQ(SendMessageW(Handle(sample_.Control<OptionButton>("OptionB")), BM_GETCHECK, 0, 0),
-              BST_UNCHECKED);
+    EXPECT_EQ(checked("Check1"), BST_CHECKED);
+    EXPECT_EQ(checked("OptionA"), BST_CHECKED);
+    EXPECT_EQ(checked("OptionB"), BST_UNCHECKED);
     sample_.Control<TextBox>("Text1").SetText("\xC3\xA1\xE2\x82\xAC");
     EXPECT_EQ(TextOf(Handle(sample_.Control<TextBox>("Text1"))), L"\u00e1\u20ac");
 }
 
-TEST_F(Win32ToolkitTest, APictureShowsItsBitmapAtNaturalSizeFromTheTopLeft) {
-    Show(sample_);
-    const Picture picture = toolkit_.LoadPicture("READONLY");
-    sample_.Control<PictureBox>("Image1").SetPicture(picture);
-    const HWND image = Handle(sample_.Control<PictureBox>("Image1"));
-    EXPECT_EQ(reinterpret_cast<HBITMAP>(SendMessageW(image, STM_GETIMAGE, IMAGE_BITMAP, 0)),
-              toolkit_.Bitmap("READONLY"));
-    const RECT place = ClientPlace(image);
-    EXPECT_EQ(place.left, 8);  // 120 twips
-    EXPECT_EQ(place.top, 16);  // 240 twips
-    EXPECT_EQ(place.right - place.left, 162);
-    EXPECT_EQ(place.bottom - place.top, 162);
-}
-
-TEST_F(Win32ToolkitTest, PicturesAreFoundByNameAsThe24BitBitmapsOfTheProgram) {
+TEST_F(Win32ToolkitTest, PicturesAreTheProgramsBitmapsFoundByNameOnly) {
     for (const char* name : {"DISABLE", "READONLY", "RW", "rw"}) {
-        const Picture picture = toolkit_.LoadPicture(name);
-        BITMAP bitmap{};
-        ASSERT_NE(GetObjectW(toolkit_.Bitmap(picture.bitmap_name), sizeof bitmap, &bitmap), 0)
-            << name;
-        EXPECT_EQ(bitmap.bmWidth, 162);
-        EXPECT_EQ(bitmap.bmHeight, 162);
-        EXPECT_EQ(bitmap.bmBitsPixel, 24);
+        EXPECT_NE(toolkit_.Bitmap(toolkit_.LoadPicture(name).bitmap_name), nullptr) << name;
     }
     for (const char* name : {"MISSING", "#1", "", "RW\\..\\DISABLE"}) {
         try {
@@ -315,9 +181,6 @@ TEST_F(Win32ToolkitTest, EnterClicksTheDefaultButtonOnly) {
     int clicks = 0;
     dialog.Control<CommandButton>("Command1").on_click = [&clicks] { ++clicks; };
     const HWND form = Win32Toolkit::WindowHandle(dialog);
-    const HWND button = Handle(dialog.Control<CommandButton>("Command1"));
-    EXPECT_EQ(StyleOf(button) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
-    EXPECT_EQ(LOWORD(SendMessageW(form, DM_GETDEFID, 0, 0)), GetDlgCtrlID(button));
     EXPECT_EQ(GetFocus(), Handle(dialog.Control<TextBox>("Text1")));
     // Enter in the box goes through the dialog manager to the default button.
     MSG enter{Handle(dialog.Control<TextBox>("Text1")), WM_KEYDOWN, VK_RETURN, 0, 0, {}};

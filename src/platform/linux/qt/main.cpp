@@ -2,9 +2,13 @@
 #include <QApplication>
 
 #include "app/application.h"
+#include "platform/linux/qt/elevation.h"
 #include "platform/linux/qt/qt_toolkit.h"
 
 int main() {
+    // Nothing of Qt starts before the administrator prompt has been answered.
+    if (const std::optional<int> status = varnholt::platform::qt::RunAsRootThroughPkexec())
+        return *status;
     // The program takes no command line; Qt sees only its name.
     int argc = 1;
     char name[] = "varnholt";

@@ -1,0 +1,112 @@
+#include "platform/linux/qt/elevation.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace varnholt::platform::qt {
+namespace {
+
+// pkexec's own statuses: the prompt was refused or dismissed (126), or no one could
+// authenticate at all (127).
+constexpr int kPkexecNotAuthorized = 126;
+constexpr int kPkexecCannotAuthenticate = 127;
+
+constexpr const char* kRootDisplayGrant = "SI:localuser:root";
+
+// Runs a program found on PATH and waits for it; -1 when it cannot be started.
+int RunAndWait(std::vector<std::string> arguments, bool quiet) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet)
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+// Whether the X server already lets root in, by the user's own choice; then that grant is
+// theirs and stays.
+bool DisplayAlreadyGrantsRoot() {
+    FILE* list = popen("xhost 2>/dev/null", "r");
+    if (list == nullptr)
+        return false;
+    bool granted = false;
+    char line[256];
+    while (std::fgets(line, sizeof line, list) != nullptr) {
+        granted =
+            granted || std::strncmp(line, kRootDisplayGrant, std::strlen(kRootDisplayGrant)) == 0;
+    }
+    pclose(list);
+    return granted;
+}
+
+}  // namespace
+
+std::optional<int> RunAsRootThroughPkexec() {
+    if (geteuid() == 0)
+        return std::nullopt;
+
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        std::fprintf(stderr, "varnholt: cannot find this program's own file: %s\n",
+                     error.message().c_str());
+        return 1;
+    }
+
+    // On Wayland a root program reaches the display only through XWayland, which refuses
+    // other users: let root in for this run alone.
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const bool grant_display =
+        wayland != nullptr && *wayland != '\0' && !DisplayAlreadyGrantsRoot();
+    if (grant_display)
+        RunAndWait({"xhost", std::string("+") + kRootDisplayGrant}, true);
+
+    const int status = RunAndWait({"pkexec", self.string()}, false);
+    const int start_error = errno;
+
+    if (grant_display)
+        RunAndWait({"xhost", std::string("-") + kRootDisplayGrant}, true);
+
+    if (status < 0) {
+        std::fprintf(stderr, "varnholt: cannot start pkexec to ask for administrator rights: %s\n",
+                     std::strerror(start_error));
+        return kPkexecCannotAuthenticate;
+    }
+    if (status == kPkexecNotAuthorized || status == kPkexecCannotAuthenticate) {
+        std::fprintf(stderr,
+                     "varnholt: administrator rights were not granted; Varnholt needs them to "
+                     "change the machine's policy\n");
+    }
+    return status;
+}
+
+}  // namespace varnholt::platform::qt

@@ -1,0 +1,98 @@
+# Drives the real program's windows on an X display as a user would (xdotool), for the
+# end-to-end scripts of both builds, and counts the checks that fail. Sourced, never run; the
+# caller sets DISPLAY and may name more clean-up in $at_exit.
+set -euo pipefail
+
+failures=0
+program_pid=""
+work="$(mktemp -d)"
+trap 'stop_program; eval "${at_exit:-}"; rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+expect_eq() {  # description, actual, expected
+    if [[ "$2" == "$3" ]]; then echo "ok: $1"; else fail "$1: got '$2', expected '$3'"; fi
+}
+
+# For what the program does in its own time: asks again for five seconds before checking.
+expect_soon() {  # description, expected, command...
+    local actual=""
+    for _ in $(seq 50); do
+        actual="$("${@:3}")" || true
+        [[ "$actual" == "$2" ]] && break
+        sleep 0.1
+    done
+    expect_eq "$1" "$actual" "$2"
+}
+
+finish() {
+    ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }
+}
+
+start_program() {  # command...: output to $work/stdout and $work/stderr
+    "$@" >"$work/stdout" 2>"$work/stderr" &
+    program_pid=$!
+}
+
+stop_program() {
+    [[ -z "$program_pid" ]] || { kill -KILL "$program_pid" && wait "$program_pid"; } 2>/dev/null || true
+}
+
+# Sets program_exit to the program's status once it has ended, or to "still running" after
+# ten seconds. Not in a command substitution: only this shell can collect its child's status.
+wait_program_end() {
+    program_exit=0
+    for _ in $(seq 100); do
+        kill -0 "$program_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$program_pid" 2>/dev/null; then
+        stop_program
+        program_exit="still running"
+    fi
+    wait "$program_pid" 2>/dev/null || program_exit=$?
+}
+
+visible_windows() {  # title: how many of the program's windows of this title are on the screen
+    { xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" 2>/dev/null ||
+        true; } | wc -l
+}
+
+# Prints the id of the program's window of this title once it shows, and gives it the keyboard:
+# with no window manager, nothing else would.
+wait_window() {  # title
+    local window="" deadline=$((SECONDS + 20))
+    # A window going away mid-search (Login unloading as the main window comes) ends xdotool
+    # with an X error: the search is then made again.
+    while [[ -z "$window" ]] && ((SECONDS < deadline)); do
+        window="$(xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" \
+            2>/dev/null | head -n1)" || window=""
+        [[ -n "$window" ]] || sleep 0.1
+    done
+    [[ -n "$window" ]] && xdotool mousemove 0 0 windowfocus --sync "$window" && echo "$window"
+}
+
+type_text() { xdotool type --delay 20 "$1"; }
+
+# Clicks the middle of a control given in twips (left top width height) in a window whose client
+# area has the given size in twips, at 15 twips to the pixel. A frame drawn around the client area
+# has equal borders left, right and below, the caption above.
+click_twips() {  # window client_width client_height left top width height
+    local WIDTH HEIGHT X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    local border=$(((WIDTH - $2 / 15) / 2))
+    local caption=$((HEIGHT - $3 / 15 - border))
+    xdotool mousemove --window "$1" $((border + ($4 + $6 / 2) / 15)) \
+        $((caption + ($5 + $7 / 2) / 15)) sleep 0.2 click 1
+}
+
+# Saves a picture of the window when VARNHOLT_SCREENSHOTS names a folder.
+screenshot() {  # window, name
+    if [[ -n "${VARNHOLT_SCREENSHOTS:-}" ]]; then
+        sleep 0.5  # let the window finish painting
+        import -window "$1" "$VARNHOLT_SCREENSHOTS/$2.png"
+    fi
+}

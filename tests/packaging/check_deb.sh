@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The built .deb: lintian without errors or warnings, a valid menu entry, valid units, the
+# expected files, dependencies from the binaries, the default hive's exact bytes, and a
+# postinst that never replaces a hive already there.
+set -euo pipefail
+deb=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+echo "== lintian"
+lintian --fail-on error,warning "$deb" ||
+    fail "lintian reports errors or warnings"
+
+dpkg-deb -x "$deb" "$work/root"
+dpkg-deb -e "$deb" "$work/control"
+desktop-file-validate "$work/root/usr/share/applications/varnholt.desktop" ||
+    fail "desktop entry"
+
+
+expected_files=(
+    lib/systemd/system/varnholt-policy.{path,service}
+    usr/bin/varnholt
+    usr/sbin/varnholt-policy
+    usr/share/applications/varnholt.desktop
+    usr/share/doc/varnholt/changelog.gz
+    usr/share/doc/varnholt/copyright
+    usr/share/icons/hicolor/{16x16,32x32,48x48,128x128,256x256}/apps/varnholt.png
+    usr/share/icons/hicolor/scalable/apps/varnholt.svg
+    usr/share/man/man1/varnholt.1.gz
+    usr/share/man/man8/varnholt-policy.8.gz
+    usr/share/polkit-1/actions/org.varnholt.varnholt.policy
+    usr/share/varnholt/machine.reg
+)
+diff <(printf '%s\n' "${expected_files[@]}" | sort) \
+    <(cd "$work/root" && find . -type f | sed 's|^\./||' | sort) || fail "file list"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libc6 libqt6widgets6 libssl3 pkexec qt6-qpa-plugins; do
+    [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
+done
+[[ $depends != *-dev* ]] || fail "Depends names a development package: $depends"
+grep -q '>/usr/bin/varnholt</annotate>' \
+    "$work/root/usr/share/polkit-1/actions/org.varnholt.varnholt.policy" ||
+    fail "the polkit action does not name the installed program"
+
+# A Windows machine's defaults, as the registry editor writes a new file.
+printf '\xff\xfe' >"$work/want.reg"
+printf '%s\r\n' "Windows Registry Editor Version 5.00" "" \
+    '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\UsbStor]' '"Start"=dword:00000003' |
+    iconv -f UTF-8 -t UTF-16LE >>"$work/want.reg"
+cmp "$work/want.reg" "$work/root/usr/share/varnholt/machine.reg" || fail "default hive bytes"
+
+echo "== unpacked over a private layer of the system: the units, and postinst with the systemd"
+echo "   helpers stood in for"
+mkdir -p "$work/bin"
+for helper in deb-systemd-helper deb-systemd-invoke systemctl; do
+    printf '#!/bin/sh\nexit 0\n' >"$work/bin/$helper"
+    chmod +x "$work/bin/$helper"
+done
+unshare --mount --propagation private env PATH="$work/bin:$PATH" bash -euc '
+    source "$2"
+    private_overlay /usr /etc /var/lib
+    [[ -L /lib ]] || private_overlay /lib
+    tar -C "$1/root" -c . | tar -C / -x --keep-directory-symlink
+    systemd-analyze verify /lib/systemd/system/varnholt-policy.{path,service}
+    rm -rf /var/lib/varnholt
+    "$1/control/postinst" configure
+    cmp /usr/share/varnholt/machine.reg /var/lib/varnholt/machine.reg
+    echo changed >/var/lib/varnholt/machine.reg
+    "$1/control/postinst" configure 1.0.0
+    [[ $(cat /var/lib/varnholt/machine.reg) == changed ]]' _ "$work" "$(dirname "$0")/private_overlay.sh" ||
+    fail "units, or postinst: it must create the hive when absent and keep one already there"
+
+exit $((failures > 0))

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Started by an ordinary user, the program asks a pkexec on PATH to run it and waits; on
+# Wayland it lets root into the display for that run only. Stand-ins record what they were
+# asked. Needs root to become another user; skips (77) otherwise.
+set -euo pipefail
+[[ $(id -u) -eq 0 ]] || { echo "needs root to run the program as nobody"; exit 77; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+mkdir "$work/bin"
+# A copy the other user can reach, wherever the build folder is.
+install -m 755 "$1" "$work/varnholt"
+cat >"$work/bin/pkexec" <<'STUB'
+#!/bin/sh
+echo "pkexec $*" >>"$LOG"
+exit "$PKEXEC_STATUS"
+STUB
+cat >"$work/bin/xhost" <<'STUB'
+#!/bin/sh
+if [ $# -eq 0 ]; then
+    echo "access control enabled, only authorized clients can connect"
+    [ -z "$ROOT_LISTED" ] || echo "SI:localuser:root"
+    exit 0
+fi
+echo "xhost $*" >>"$LOG"
+STUB
+chmod 755 "$work/bin/pkexec" "$work/bin/xhost"
+
+failures=0
+# name | WAYLAND_DISPLAY | root already let in | pkexec's status | PATH | status | calls | stderr
+cases=(
+    "refused|||126|$work/bin:/usr/bin:/bin|126|pkexec $work/varnholt|not granted"
+    "wayland-granted|wayland-0||0|$work/bin:/usr/bin:/bin|0|xhost +SI:localuser:root,pkexec $work/varnholt,xhost -SI:localuser:root|"
+    "wayland-root-already-in|wayland-0|yes|3|$work/bin:/usr/bin:/bin|3|pkexec $work/varnholt|"
+    "no-pkexec|||0|/nonexistent|127||cannot start pkexec"
+)
+for row in "${cases[@]}"; do
+    IFS='|' read -r name wayland listed pkexec_status path want_status want_calls want_error <<<"$row"
+    : >"$work/log"
+    chmod 666 "$work/log"
+    status=0
+    setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        env -i PATH="$path" LOG="$work/log" PKEXEC_STATUS="$pkexec_status" \
+        WAYLAND_DISPLAY="$wayland" ROOT_LISTED="$listed" \
+        "$work/varnholt" >"$work/out" 2>"$work/err" || status=$?
+    calls=$(paste -sd, "$work/log")
+    errors=$(wc -l <"$work/err")
+    want_errors=$([[ -n $want_error ]] && echo 1 || echo 0)
+    if [[ $status != "$want_status" || $calls != "$want_calls" || $errors != "$want_errors" ]] ||
+        { [[ -n $want_error ]] && ! grep -q -- "$want_error" "$work/err"; }; then
+        echo "FAIL $name: status $status (want $want_status), calls [$calls] (want [$want_calls])"
+        sed 's/^/    stderr: /' "$work/err"
+        failures=$((failures + 1))
+    else
+        echo "ok   $name"
+    fi
+done
+exit $((failures > 0))
