@@ -1,7 +1,6 @@
 # Sourced by the scripts that run the real program on Linux: runs the rest of the script in a
-# session of its own, or skips it (77) where none can be had. In the session, fresh and empty
-# folders stand over the program's hive folders in a private mount namespace, so no real hive is
-# read or written; HOME is a temporary folder; xvfb-run gives a display of its own.
+# private mount namespace where empty folders stand over the program's hive folders, with a
+# temporary HOME and a display of its own; skips it (77) where none can be had.
 # Then $scratch (a tmpfs folder), $machine_hive and $user_hive are set.
 if [[ -z "${VARNHOLT_PRIVATE_SESSION:-}" ]]; then
     for tool in xvfb-run xdotool unshare iconv; do

@@ -6,21 +6,20 @@
 #include <sddl.h>
 
 #include <cstdio>
-#include <string>
+#include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {
-    const std::wstring name = argc == 3 ? argv[1] : L"";
-    const std::wstring access = argc == 3 ? argv[2] : L"";
-    if (name.rfind(L"HKLM\\", 0) != 0 || (access != L"read-only" && access != L"full")) {
-        std::fprintf(stderr, "usage: key_access HKLM\\KEY read-only|full\n");
+    if (argc != 3 || std::wcsncmp(argv[1], L"HKLM\\", 5) != 0) {
+        std::fputs("usage: key_access HKLM\\KEY read-only|full\n", stderr);
         return 2;
     }
+    const bool full = std::wcscmp(argv[2], L"full") == 0;
     HKEY key = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str() + 5, 0, nullptr, 0,
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[1] + 5, 0, nullptr, 0,
                                      WRITE_DAC | READ_CONTROL, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS && !ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                                       access == L"full" ? L"D:P(A;;KA;;;WD)" : L"D:P(A;;KR;;;WD)",
+                                       full ? L"D:P(A;;KA;;;WD)" : L"D:P(A;;KR;;;WD)",
                                        SDDL_REVISION_1, &descriptor, nullptr)) {
         status = static_cast<LSTATUS>(GetLastError());
     }

@@ -135,14 +135,6 @@ TEST_F(Win32ToolkitTest, ClicksAndTypingReachTheModel) {
     EXPECT_EQ(keys, (std::vector<int>{'M', 'M', VK_LEFT}));
 }
 
-TEST_F(Win32ToolkitTest, TheCloseBoxAsksTheFlowToUnload) {
-    Show(main_);
-    const HWND form = Win32Toolkit::WindowHandle(main_);
-    SendMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
-    ASSERT_EQ(input_.closed, std::vector<std::string>{"Form1"});
-    EXPECT_FALSE(IsWindow(form));  // the flow's unload took it off the screen
-}
-
 // Sends Enter to the control with the focus the way the main loop would, and delivers what the
 // dialog manager posted in turn.
 void PressEnter(Win32Toolkit& toolkit, HWND focus) {
