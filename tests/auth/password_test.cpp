@@ -2,90 +2,80 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <optional>
 
 #include "auth/registry_settings_store.h"
-#include "auth/settings_store.h"
 #include "support/memory_registry.h"
 #include "support/raised_error.h"
 
 namespace varnholt {
 namespace {
 
-using testing::MemoryHive;
-using testing::MemoryRegistry;
 using testing::RaisedError;
 
-constexpr char kEntry[] = "HKCU\\Software\\VB and VBA Program Settings\\Tarnwell\\t\\p";
-
-TEST(PasswordDigestTest, EmptyPasswordHashesTheSaltAloneAsTenBytes) {
-    const std::uint8_t salt[] = {'k', 0, 'q', 0, 'z', 0, 'w', 0, 'e', 0};
-    EXPECT_EQ(PasswordDigest(""), SharedHasher().Get().HashBytes(salt));
-    EXPECT_EQ(PasswordDigest(""), "8B85AA609C0391B0382655E0EC4C8C64");
+// MD5 over the UTF-16LE bytes of the text as typed and the salt; references from openssl over
+// iconv's UTF-16LE.
+TEST(PasswordDigestTest, HashesTheTextAsTypedWithTheSaltInUtf16LittleEndian) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "8B85AA609C0391B0382655E0EC4C8C64"},
+        {"mango", "63A55B3C48C3FF7AC23FA471A4B74249"},
+        {"Mango", "7D299072EC299F1B6BD28739F215AAFC"},             // case is kept
+        {" mango\t", "57F0A48D5D0650B065C6D973A2411DEC"},          // nothing is trimmed
+        {"Grüße, Ærø", "F69C827172451624061C49239165E6E9"},        // two-byte UTF-8
+        {"密码 пароль", "19DBF57B4BE2180DF547DEF6E64D05C7"},       // three-byte UTF-8
+        {"\xEF\xBF\xBF", "7CFF8A70673DAF440EB7D242D30CC94B"},      // U+FFFF, one unit
+        {"\xF0\x90\x80\x80", "4773215B703BE12F4D7162B67A8C4377"},  // U+10000, a pair
+        {"key\xF0\x9F\x94\x91lock", "9199B08D807CF47E23950A776F17ED3B"},
+    };
+    for (const auto& [password, digest] : cases)
+        EXPECT_EQ(PasswordDigest(password), digest) << password;
 }
 
-// The password scheme over the registry settings store, kept in memory; Reopen() drops the
-// store as a restart would.
+// The password's entry over the registry settings store, kept in memory; Reopen() drops what
+// the process holds, as a restart would.
 class PasswordStoreTest : public ::testing::Test {
   protected:
     PasswordStoreTest() {
-        SharedSettingsStore().SetFactory([hive = hive_] {
-            return std::make_unique<RegistrySettingsStore>(std::make_unique<MemoryRegistry>(hive));
+        SharedSettingsStore().SetFactory([h = hive_] {
+            return std::make_unique<RegistrySettingsStore>(
+                std::make_unique<testing::MemoryRegistry>(h));
         });
-        PasswordHash().clear();
+        Reopen();
     }
-    ~PasswordStoreTest() override {
-        SharedSettingsStore().SetFactory([] { return platform::CreateSettingsStore(); });
-        PasswordHash().clear();
-    }
+    ~PasswordStoreTest() override { Reopen(); }
     void Reopen() {
         SharedSettingsStore().Reset();
         PasswordHash().clear();
     }
-    // The initial password's digest, after a restart with the entry as given.
-    void ExpectInitialPasswordWith(const std::optional<RegValue>& entry) {
+    std::string LoadedAfterRestart(const std::optional<RegValue>& entry) {
         if (entry)
-            hive_->values[kEntry] = *entry;
+            hive_->values[entry_] = *entry;
         Reopen();
         LoadPasswordHash();
-        EXPECT_EQ(PasswordHash(), PasswordDigest("mango"));
-        EXPECT_EQ(hive_->values.count(kEntry), entry ? 1u : 0u);  // loading writes nothing
+        return PasswordHash();
     }
 
-    std::shared_ptr<MemoryHive> hive_ = std::make_shared<MemoryHive>();
+    const std::string entry_ = "HKCU\\Software\\VB and VBA Program Settings\\Tarnwell\\t\\p";
+    std::shared_ptr<testing::MemoryHive> hive_ = std::make_shared<testing::MemoryHive>();
 };
 
-TEST_F(PasswordStoreTest, AbsentEmptyOrNonTextEntryMeansTheInitialPassword) {
-    ExpectInitialPasswordWith(std::nullopt);
-    ExpectInitialPasswordWith(std::string());
-    ExpectInitialPasswordWith(std::int32_t{7});
+// Absent, empty or not text: the initial password, and loading writes nothing. Anything else,
+// even hand-edited, is taken unchanged.
+TEST_F(PasswordStoreTest, TheStoredEntryOrElseTheInitialPasswordIsInForce) {
+    const std::string initial = PasswordDigest("mango");
+    EXPECT_EQ(LoadedAfterRestart(std::nullopt), initial);
+    EXPECT_TRUE(hive_->values.empty());
+    EXPECT_EQ(LoadedAfterRestart(std::string()), initial);
+    EXPECT_EQ(LoadedAfterRestart(std::int32_t{7}), initial);
+    EXPECT_EQ(LoadedAfterRestart(std::string(" not a digest ")), " not a digest ");
 }
 
-TEST_F(PasswordStoreTest, SavedDigestIsATextEntryLoadedAfterARestartButLeavesPasswordHashAlone) {
+TEST_F(PasswordStoreTest, SavedDigestIsATextEntryLoadedAfterARestartNotBefore) {
     LoadPasswordHash();
-    const std::string initial = PasswordHash();
     SavePasswordHash(PasswordDigest("pear"));
-    EXPECT_EQ(PasswordHash(), initial);
-    EXPECT_EQ(hive_->values[kEntry], RegValue(PasswordDigest("pear")));
-    EXPECT_EQ(hive_->types[kEntry], "REG_SZ");
-
-    Reopen();
-    LoadPasswordHash();
-    EXPECT_EQ(PasswordHash(), PasswordDigest("pear"));
-}
-
-TEST_F(PasswordStoreTest, HandEditedEntryIsTakenUnchangedAndMatchesNoPassword) {
-    std::string lower = PasswordDigest("mango");
-    for (char& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    for (const std::string& edited : {lower, std::string(" not a digest ")}) {
-        hive_->values[kEntry] = edited;
-        Reopen();
-        LoadPasswordHash();
-        EXPECT_EQ(PasswordHash(), edited);
-    }
+    EXPECT_EQ(PasswordHash(), PasswordDigest("mango"));
+    EXPECT_EQ(hive_->types[entry_], "REG_SZ");
+    EXPECT_EQ(LoadedAfterRestart(std::nullopt), PasswordDigest("pear"));
 }
 
 TEST_F(PasswordStoreTest, StoreThatCannotBeReadIsNotTakenForAnEmptyOne) {

@@ -1,5 +1,5 @@
 // What the Qt toolkit does apart from the windows: the program's bitmaps, the error report and
-// the key codes KeyDown reports. The windows themselves are tested through the real program.
+// the key codes KeyDown reports.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -22,42 +22,32 @@ class QtToolkitTest : public QObject {
   private slots:
     void picturesAreFoundByTheirNamesOnly() {
         QCOMPARE(toolkit.LoadPicture("readonly").bitmap_name, std::string("READONLY"));
-        for (const char* name : {"DISABLE", "READONLY", "RW"}) {
+        for (const char* name : {"DISABLE", "READONLY", "RW"})
             QCOMPARE(toolkit.Pixmap(toolkit.LoadPicture(name).bitmap_name).size(), QSize(162, 162));
-        }
         for (const char* name : {"NOPE", "", "../RW", "icon/varnholt.ico"}) {
             try {
                 toolkit.LoadPicture(name);
                 QFAIL(name);
             } catch (const Error& error) {
                 QCOMPARE(error.number(), 326);
-                QCOMPARE(error.description(),
-                         "Resource with identifier '" + std::string(name) + "' not found");
             }
         }
     }
 
     void theErrorReportWaitsForTheUserAndShowsTheWholeText() {
-        QString title;
         QString text;
-        bool critical = false;
         QTimer reader;  // runs inside the report's own event loop
         QObject::connect(&reader, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) {
-                return;
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                reader.stop();
+                text = box->windowTitle() + "|" + box->text();
+                QTest::keyClick(box->windowHandle(), Qt::Key_Return);
             }
-            reader.stop();
-            title = box->windowTitle();
-            text = box->text();
-            critical = box->icon() == QMessageBox::Critical;
-            QTest::keyClick(box->windowHandle(), Qt::Key_Return);
         });
         reader.start(10);
         toolkit.ShowErrorReport("Run-time error '326':\n\nResource with identifier 'X' not found");
-        QCOMPARE(title, QString("Varnholt"));
-        QCOMPARE(text, QString("Run-time error '326':\n\nResource with identifier 'X' not found"));
-        QVERIFY(critical);
+        QCOMPARE(text, QString("Varnholt|Run-time error '326':\n\nResource with identifier 'X' not "
+                               "found"));
     }
 
     void keyDownReportsWindowsKeyCodesAndShiftBits() {
@@ -76,6 +66,7 @@ class QtToolkitTest : public QObject {
             {Qt::Key_Shift, {}, 0x10, 1},
             {Qt::Key_C, Qt::ControlModifier | Qt::AltModifier, 0x43, 6},
             {Qt::Key_Return, {}, 0x0D, 0},
+            {Qt::Key_F1, {}, 0x70, 0},
             {Qt::Key_F12, {}, 0x7B, 0},
             {Qt::Key_Colon, Qt::ShiftModifier, 0xBA, 1},
             {Qt::Key_Delete, {}, 0x2E, 0},

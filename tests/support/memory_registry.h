@@ -1,11 +1,13 @@
-// A registry held in memory: values by full name, shared between the shells made over it,
-// so a store opened again sees what an earlier one saved.
+// A registry held in memory, shared between the shells made over it (a store opened again sees
+// what an earlier one saved). It logs each call by the value's last name part ("read Start",
+// "write Start=3") and refuses what a test asks it to, as a denied registry does.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "policy/registry_shell.h"
 #include "runtime/error.h"
@@ -16,6 +18,8 @@ struct MemoryHive {
     std::map<std::string, RegValue> values;
     std::map<std::string, std::string> types;  // as the writer gave them
     std::optional<std::uint32_t> failure;      // when set, every call raises this number
+    std::string refused;                       // writes to values of this last name are denied
+    std::vector<std::string> log;
 };
 
 class MemoryRegistry final : public RegistryShell {
@@ -23,24 +27,32 @@ class MemoryRegistry final : public RegistryShell {
     explicit MemoryRegistry(std::shared_ptr<MemoryHive> hive) : hive_(std::move(hive)) {}
 
     RegValue RegRead(const std::string& name) override {
+        hive_->log.push_back("read " + LastPart(name));
         RaiseIfFailing();
         const auto found = hive_->values.find(name);
-        if (found == hive_->values.end()) {
+        if (found == hive_->values.end())
             Raise(ErrorNumber(registry_error::kNotFound), "MemoryRegistry", "not found");
-        }
         return found->second;
     }
     void RegWrite(const std::string& name, const RegValue& value, std::string_view type) override {
+        const auto* number = std::get_if<std::int32_t>(&value);
+        hive_->log.push_back("write " + LastPart(name) + "=" +
+                             (number ? std::to_string(*number) : std::get<std::string>(value)));
         RaiseIfFailing();
+        if (LastPart(name) == hive_->refused)
+            Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell.RegWrite",
+                  "Access is denied.");
         hive_->values[name] = value;
         hive_->types[name] = std::string(type);
     }
 
   private:
+    static std::string LastPart(const std::string& name) {
+        return name.substr(name.rfind('\\') + 1);
+    }
     void RaiseIfFailing() const {
-        if (hive_->failure) {
+        if (hive_->failure)
             Raise(ErrorNumber(*hive_->failure), "MemoryRegistry", "refused");
-        }
     }
 
     std::shared_ptr<MemoryHive> hive_;

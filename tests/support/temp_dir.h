@@ -2,10 +2,9 @@
 // Windows build runs the same tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 namespace varnholt::testing {
@@ -15,15 +14,14 @@ class TempDir {
     TempDir() {
         std::random_device random;
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            auto candidate = std::filesystem::temp_directory_path() /
-                             ("varnholt-" + std::to_string(random()) + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate)) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() /
+                ("varnholt-" + std::to_string(random()) + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate))
                 path_ = candidate;
-            }
         }
-        if (path_.empty()) {
+        if (path_.empty())
             throw std::runtime_error("cannot create a temporary folder");
-        }
         // Other users may look in: tests that drop privileges read the hives as such a user.
         std::filesystem::permissions(path_, std::filesystem::perms(0755));
     }

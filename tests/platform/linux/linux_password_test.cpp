@@ -1,82 +1,42 @@
-// The password digest against openssl over iconv's UTF-16LE, and the password's entry kept in
-// a user hive file on disk.
+// The password's entry kept in the user hive file, as the program's settings store keeps it.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "auth/password.h"
 #include "auth/registry_settings_store.h"
 #include "auth/settings_store.h"
 #include "platform/linux/hive_registry.h"
 #include "support/hive_files.h"
-#include "support/openssl_cli.h"
 #include "support/raised_error.h"
 
 namespace varnholt {
 namespace {
 
-using testing::OpensslMd5Of;
-using testing::ShellQuote;
-
-TEST(LinuxPasswordDigestTest, MatchesOpensslOverTheUtf16LittleEndianBytesOfTheTextAsTyped) {
-    const std::string passwords[] = {
-        "",
-        "mango",
-        "Mango",                    // case is kept
-        " mango\t",                 // nothing is trimmed
-        "Grüße, Ærø",               // two-byte UTF-8
-        "密码 пароль",              // three-byte and two-byte UTF-8
-        "key\xF0\x9F\x94\x91lock",  // U+1F511, outside the BMP: a surrogate pair
-    };
-    for (const std::string& password : passwords) {
-        EXPECT_EQ(PasswordDigest(password),
-                  OpensslMd5Of("printf '%s' " + ShellQuote(password + "kqzwe") +
-                               " | iconv -f UTF-8 -t UTF-16LE"))
-            << password;
-    }
-}
-
-class UserHiveSettingsTest : public ::testing::Test {
-  protected:
-    UserHiveSettingsTest() {
-        SharedSettingsStore().SetFactory([this] {
-            return std::make_unique<RegistrySettingsStore>(
-                std::make_unique<platform::HiveRegistry>(machine_, user_));
-        });
-        PasswordHash().clear();
-    }
-    ~UserHiveSettingsTest() override {
-        SharedSettingsStore().SetFactory([] { return platform::CreateSettingsStore(); });
-        PasswordHash().clear();
-    }
-
-    testing::TempDir folder_;
-    std::filesystem::path machine_ = folder_.path() / "machine.reg";
-    std::filesystem::path user_ = folder_.path() / "user.reg";
-};
-
-TEST_F(UserHiveSettingsTest, SavedDigestSurvivesANewProcessInTheUserHiveOnly) {
-    LoadPasswordHash();
-    EXPECT_EQ(PasswordHash(), PasswordDigest("mango"));
-    SavePasswordHash(PasswordDigest("pear"));
-
-    // A new process: nothing held in memory, the hive file read afresh.
-    SharedSettingsStore().Reset();
+TEST(UserHiveSettingsTest, SavedDigestSurvivesANewProcessInTheUserHiveOnlyAndDamageIsAnError) {
+    testing::TempDir folder;
+    const auto machine = folder.path() / "machine.reg";
+    const auto user = folder.path() / "user.reg";
+    SharedSettingsStore().SetFactory([&] {
+        return std::make_unique<RegistrySettingsStore>(
+            std::make_unique<platform::HiveRegistry>(machine, user));
+    });
     PasswordHash().clear();
+    SavePasswordHash(PasswordDigest("pear"));
+    SharedSettingsStore().Reset();  // a new process: the hive file read afresh
     LoadPasswordHash();
     EXPECT_EQ(PasswordHash(), PasswordDigest("pear"));
-    EXPECT_EQ(platform::HiveRegistry(machine_, user_)
+    EXPECT_EQ(platform::HiveRegistry(machine, user)
                   .RegRead("HKCU\\Software\\VB and VBA Program Settings\\Tarnwell\\t\\p"),
               RegValue(PasswordDigest("pear")));
-    EXPECT_FALSE(std::filesystem::exists(machine_));
-}
+    EXPECT_FALSE(std::filesystem::exists(machine));
 
-TEST_F(UserHiveSettingsTest, DamagedUserHiveIsAnErrorNotTheInitialPassword) {
-    testing::WriteHive(user_,
+    testing::WriteHive(user,
                        "[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings]\n"
                        "\"p\"=dword:zz\n");
+    SharedSettingsStore().Reset();
+    PasswordHash().clear();
     EXPECT_EQ(testing::RaisedError([] { LoadPasswordHash(); }).number(), ErrorNumber(0x800703F1));
     EXPECT_EQ(PasswordHash(), "");
+    SharedSettingsStore().SetFactory([] { return platform::CreateSettingsStore(); });
 }
 
 }  // namespace
