@@ -10,9 +10,12 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -226,7 +229,51 @@ void ReplaceFile(const std::filesystem::path& hive, const RegFile& file, mode_t 
         ::fsync(directory.get());
 }
 
-// Takes the hive's lock, waiting at most timeout for another writer to finish.
+// Waits at most timeout for the exclusive lock on lock. flock takes no time limit, so a wait
+// runs in a thread of its own on a duplicate of the descriptor, where the kernel wakes it as
+// soon as the lock is free; given up, the thread lets the lock go as soon as it gets it.
+void TakeLock(const FileDescriptor& lock, const std::string& lock_name,
+              std::chrono::milliseconds timeout) {
+    if (::flock(lock.get(), LOCK_EX | LOCK_NB) == 0)
+        return;
+    if (errno != EWOULDBLOCK && errno != EINTR)
+        throw SystemFailure{errno, lock_name};
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        int error = 0;
+    };
+    const auto wait = std::make_shared<Wait>();
+    const int duplicate = ::fcntl(lock.get(), F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0)
+        throw SystemFailure{errno, lock_name};
+    std::thread([wait, duplicate] {
+        int error = 0;
+        while (::flock(duplicate, LOCK_EX) != 0 && (error = errno) == EINTR)
+            error = 0;
+        const std::lock_guard guard(wait->mutex);
+        if (wait->abandoned && error == 0)
+            ::flock(duplicate, LOCK_UN);
+        ::close(duplicate);  // the lock stays with the writer's own descriptor
+        wait->finished = true;
+        wait->error = error;
+        wait->done.notify_one();
+    }).detach();
+    std::unique_lock guard(wait->mutex);
+    if (!wait->done.wait_for(guard, timeout, [&] { return wait->finished; })) {
+        wait->abandoned = true;
+        throw SystemFailure{EWOULDBLOCK, lock_name,
+                            "another process has held this lock for over " +
+                                std::to_string(timeout.count()) + " ms",
+                            kLockTimeout};
+    }
+    if (wait->error != 0)
+        throw SystemFailure{wait->error, lock_name};
+}
+
+// Opens the hive's lock file and takes the lock, waiting at most timeout.
 FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds timeout) {
     struct stat status {};
     FileDescriptor lock(OpenRegularFile(lock_name, O_RDWR | O_CREAT, status));
@@ -236,22 +283,7 @@ FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds time
     if ((status.st_mode & 077) != 0 && status.st_uid == ::geteuid() &&
         ::fchmod(lock.get(), kLockMode) != 0)
         throw SystemFailure{errno, lock_name};
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    auto pause = std::chrono::milliseconds(1);
-    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK)
-            throw SystemFailure{errno, lock_name};
-        if (std::chrono::steady_clock::now() >= deadline) {
-            throw SystemFailure{EWOULDBLOCK, lock_name,
-                                "another process has held this lock for over " +
-                                    std::to_string(timeout.count()) + " ms",
-                                kLockTimeout};
-        }
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(50));
-    }
+    TakeLock(lock, lock_name, timeout);
     return lock;
 }
 
