@@ -8,10 +8,7 @@ program_pid=""
 work="$(mktemp -d)"
 trap 'stop_program; eval "${at_exit:-}"; rm -rf "$work"' EXIT
 
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 expect_eq() {  # description, actual, expected
     if [[ "$2" == "$3" ]]; then echo "ok: $1"; else fail "$1: got '$2', expected '$3'"; fi
@@ -28,18 +25,14 @@ expect_soon() {  # description, expected, command...
     expect_eq "$1" "$actual" "$2"
 }
 
-finish() {
-    ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }
-}
+finish() { ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }; }
 
 start_program() {  # command...: output to $work/stdout and $work/stderr
     "$@" >"$work/stdout" 2>"$work/stderr" &
     program_pid=$!
 }
 
-stop_program() {
-    [[ -z "$program_pid" ]] || { kill -KILL "$program_pid" && wait "$program_pid"; } 2>/dev/null || true
-}
+stop_program() { { kill -KILL "$program_pid" && wait "$program_pid"; } 2>/dev/null || true; }
 
 # Sets program_exit to the program's status once it has ended, or to "still running" after
 # ten seconds. Not in a command substitution: only this shell can collect its child's status.
@@ -52,8 +45,9 @@ wait_program_end() {
     if kill -0 "$program_pid" 2>/dev/null; then
         stop_program
         program_exit="still running"
+    else
+        wait "$program_pid" || program_exit=$?
     fi
-    wait "$program_pid" 2>/dev/null || program_exit=$?
 }
 
 visible_windows() {  # title: how many of the program's windows of this title are on the screen
@@ -75,7 +69,10 @@ wait_window() {  # title
     [[ -n "$window" ]] && xdotool mousemove 0 0 windowfocus --sync "$window" && echo "$window"
 }
 
-type_text() { xdotool type --delay 20 "$1"; }
+type_text() {  # text, then keys to press
+    xdotool type --delay 20 "$1"
+    (($# < 2)) || xdotool key "${@:2}"
+}
 
 # Clicks the middle of a control given in twips (left top width height) in a window whose client
 # area has the given size in twips, at 15 twips to the pixel. A frame drawn around the client area

@@ -10,8 +10,7 @@ source "$(dirname "$0")/drive.sh"
 
 start_program "$program"
 wait_window Login >/dev/null || { fail "no login window"; finish; }
-type_text mango
-xdotool key Return
+type_text mango Return
 main=$(wait_window Varnholt) || { fail "no main window after the right password"; finish; }
 expect_soon "the login window goes" 0 visible_windows Login
 
@@ -20,8 +19,7 @@ expect_soon "the login window goes" 0 visible_windows Login
 for current in mango ""; do
     xdotool key space
     wait_window SetPassword >/dev/null || fail "no dialog from the keyboard"
-    [[ -z "$current" ]] || type_text "$current"
-    xdotool key Tab space
+    type_text "$current" Tab space
     expect_soon "the dialog takes the change from '$current'" 0 visible_windows SetPassword
 done
 

@@ -18,16 +18,12 @@ fresh_machine
 start_program wine "$1"
 login="$(wait_window Login)" || fail "no login window"
 screenshot "$login" win32-login
-type_text mangos
-xdotool key Return
+type_text mangos Return
 sleep 1
 expect_eq "a wrong password opens nothing" "$(visible_windows Varnholt)" 0
 xdotool key BackSpace  # the right password is left
 click_twips "$login" 4680 2595 1440 1800 1695 495
 main="$(wait_window Varnholt)" || fail "no main window after the right password"
-expect_eq "the login window is gone" "$(visible_windows Login)" 0
-# The load applied the mode it read, read/write, once more.
-expect_eq "Start after the load" "$(reg_value "$usb_stor" Start)" "REG_DWORD 0x3"
 
 click_twips "$main" "${main_size[@]}" 2760 1560 1215 375
 expect_soon "Disable writes Start 4" "REG_DWORD 0x4" reg_value "$usb_stor" Start
@@ -38,16 +34,12 @@ click_twips "$main" "${main_size[@]}" 2760 2280 1695 375
 expect_soon "checking the box locks the registry editor" "REG_DWORD 0x1" \
     reg_value "$user_policies" DisableRegistryTools
 screenshot "$main" win32-main
-click_twips "$main" "${main_size[@]}" 2760 2280 1695 375
-expect_soon "clearing it unlocks" "REG_DWORD 0x0" reg_value "$user_policies" DisableRegistryTools
 
 # A password change: current, then (past the button) new and confirmation, and "Change".
 click_twips "$main" "${main_size[@]}" 240 3480 1815 495
 dialog="$(wait_window SetPassword)" || fail "no password dialog"
-type_text mango
-xdotool key Tab Tab
-type_text kiwi
-xdotool key Tab
+type_text mango Tab Tab
+type_text kiwi Tab
 type_text kiwi
 screenshot "$dialog" win32-set-password
 click_twips "$dialog" 5205 3810 1920 3240 1215 495

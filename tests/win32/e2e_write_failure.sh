@@ -12,8 +12,7 @@ wine "$key_access" "$usb_stor" read-only
 at_exit='wine "$key_access" "$usb_stor" full'
 start_program wine "$1"
 wait_window Login >/dev/null || fail "no login window"
-type_text mango
-xdotool key Return
+type_text mango Return
 report="$(wait_window Varnholt)" || fail "no error report"
 expect_eq "one window: the report, not the main window" "$(visible_windows Varnholt)" 1
 screenshot "$report" win32-error
