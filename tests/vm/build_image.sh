@@ -28,7 +28,8 @@ libraries() {  # copies the libraries each program loads
         [[ -e $root$library ]] || install -D "$library" "$root$library"
     done
 }
-cp -a "$stage/." "$root/"
+# Merged /usr as on Debian 12: what the stage puts under /lib lands in /usr/lib.
+tar -C "$stage" -c . | tar -C "$root" -x --keep-directory-symlink
 for program in /usr/lib/systemd/systemd-udevd /usr/bin/udevadm /usr/sbin/blockdev /bin/busybox; do
     install -D "$program" "$root$program"
 done
