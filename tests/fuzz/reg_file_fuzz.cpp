@@ -20,20 +20,22 @@ void Require(bool holds) {
         std::abort();
 }
 
-// The lines of a file in either encoding, for comparing: characters beyond ASCII become '?',
-// CRs are left out so that a line given a line end still compares equal.
+// The lines of a file in either encoding, characters beyond ASCII as '?', for comparing. CR,
+// LF and CRLF each end a line, as they do for the parser.
 std::vector<std::string> Lines(std::string_view bytes) {
     const std::size_t step = bytes.starts_with("\xFF\xFE") ? 2 : 1;
-    std::vector<std::string> lines(1);
+    std::string text;
     for (std::size_t i = step == 2                           ? 2
                          : bytes.starts_with("\xEF\xBB\xBF") ? 3
                                                              : 0;
-         i < bytes.size(); i += step) {
-        const char c = step == 2 && i + 1 < bytes.size() && bytes[i + 1] != '\0' ? '?' : bytes[i];
-        if (c == '\n')
+         i < bytes.size(); i += step)
+        text += step == 2 && i + 1 < bytes.size() && bytes[i + 1] != '\0' ? '?' : bytes[i];
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && text.compare(i, 2, "\r\n") != 0))
             lines.emplace_back();
-        else if (c != '\r')
-            lines.back() += c;
+        else if (text[i] != '\r')
+            lines.back() += text[i];
     }
     return lines;
 }

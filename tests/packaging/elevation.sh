@@ -11,21 +11,16 @@ chmod 755 "$work"
 mkdir "$work/bin"
 # A copy the other user can reach, wherever the build folder is.
 install -m 755 "$1" "$work/varnholt"
+# One stand-in for both: xhost without arguments lists who may connect; every other call is
+# logged, and pkexec ends with the status the case gives it.
 cat >"$work/bin/pkexec" <<'STUB'
 #!/bin/sh
-echo "pkexec $*" >>"$LOG"
-exit "$PKEXEC_STATUS"
+name=$(basename "$0")
+[ "$name$#" = xhost0 ] && { echo "access control enabled"; [ -z "$ROOT_LISTED" ] || echo "SI:localuser:root"; exit 0; }
+echo "$name $*" >>"$LOG"
+[ "$name" = xhost ] || exit "$PKEXEC_STATUS"
 STUB
-cat >"$work/bin/xhost" <<'STUB'
-#!/bin/sh
-if [ $# -eq 0 ]; then
-    echo "access control enabled, only authorized clients can connect"
-    [ -z "$ROOT_LISTED" ] || echo "SI:localuser:root"
-    exit 0
-fi
-echo "xhost $*" >>"$LOG"
-STUB
-chmod 755 "$work/bin/pkexec" "$work/bin/xhost"
+chmod 755 "$work/bin/pkexec" && ln -s pkexec "$work/bin/xhost"
 
 failures=0
 # name | WAYLAND_DISPLAY | root already let in | pkexec's status | PATH | status | calls | stderr
@@ -37,8 +32,7 @@ cases=(
 )
 for row in "${cases[@]}"; do
     IFS='|' read -r name wayland listed pkexec_status path want_status want_calls want_error <<<"$row"
-    : >"$work/log"
-    chmod 666 "$work/log"
+    install -m 666 /dev/null "$work/log"
     status=0
     setpriv --reuid=nobody --regid=nogroup --clear-groups \
         env -i PATH="$path" LOG="$work/log" PKEXEC_STATUS="$pkexec_status" \

@@ -105,14 +105,6 @@ class ProgramTest : public ::testing::Test {
         PasswordHash().clear();
     }
 
-    void StorePassword(const std::string& password) {
-        hive->values[RegistrySettingsStore::ValueName(kPasswordApplication, kPasswordSection,
-                                                      kPasswordKey)] = PasswordDigest(password);
-    }
-    std::optional<RegValue> Stored(const std::string& name) const {
-        const auto found = hive->values.find(name);
-        return found == hive->values.end() ? std::nullopt : std::optional(found->second);
-    }
     // The loaded window; the test fails and stops when it is not loaded.
     Window& Loaded(WindowId id) {
         Window* window = application.Loaded(id);
@@ -158,6 +150,9 @@ class ProgramTest : public ::testing::Test {
         application.Main();
         TypeAndClick(Loaded(WindowId::kLogin), "Text1", password);
     }
+
+    const std::string password_entry =
+        RegistrySettingsStore::ValueName(kPasswordApplication, kPasswordSection, kPasswordKey);
 
     std::shared_ptr<MemoryHive> hive = std::make_shared<MemoryHive>();
     std::optional<int> exit_status;

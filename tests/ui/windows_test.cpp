@@ -40,7 +40,7 @@ TEST_F(ProgramTest, LoginOpensTheMainWindowForTheExactPasswordOnly) {
 class StoredPasswordTest : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(StoredPasswordTest, ReplacesTheInitialPassword) {
-    StorePassword(GetParam());
+    hive->values[password_entry] = PasswordDigest(GetParam());
     StartAndLogIn("mango");
     EXPECT_EQ(State(WindowId::kLogin, "Label1"), "Error password");
     TypeAndClick(Loaded(WindowId::kLogin), "Text1", GetParam());
@@ -179,9 +179,6 @@ class SetPasswordTest : public ProgramTest {
     void Note(Window& dialog, const char* control) {
         notes.push_back(dialog.view() ? StateOf(*dialog.FindControl(control)) : "closed");
     }
-
-    const std::string entry =
-        RegistrySettingsStore::ValueName(kPasswordApplication, kPasswordSection, kPasswordKey);
     Lines notes;
 };
 
@@ -202,8 +199,8 @@ TEST_F(SetPasswordTest, RefusedChangesStoreNothingAndAKeyInTheFirstBoxClearsTheM
 // dialog; a second change needs the password the first one set. Each opening starts empty.
 TEST_F(SetPasswordTest, AChangeIsStoredAndInForceAtOnce) {
     OpenDialog({Attempt("mango", "Tern 7é", "Tern 7é")});
-    EXPECT_EQ(hive->values[entry], RegValue(PasswordDigest("Tern 7é")));
-    EXPECT_EQ(hive->types[entry], "REG_SZ");
+    EXPECT_EQ(hive->values[password_entry], RegValue(PasswordDigest("Tern 7é")));
+    EXPECT_EQ(hive->types[password_entry], "REG_SZ");
     OpenDialog({[this](Window& dialog) {
                     for (const char* control : {"Text1", "Text2", "Text3", "Label4"})
                         Note(dialog, control);
@@ -212,7 +209,7 @@ TEST_F(SetPasswordTest, AChangeIsStoredAndInForceAtOnce) {
     OpenDialog({Attempt("", "", "")});
     EXPECT_EQ(notes,
               (Lines{"closed", "", "", "", "", "Current password error", "closed", "closed"}));
-    EXPECT_EQ(hive->values[entry], RegValue(PasswordDigest("")));
+    EXPECT_EQ(hive->values[password_entry], RegValue(PasswordDigest("")));
 }
 
 // While the dialog is open a close of the main window is refused, were a toolkit to let it

@@ -113,6 +113,13 @@ std::optional<std::uint32_t> TakeHex(std::string_view& s, std::size_t max_digits
 std::optional<std::string> TakeQuoted(std::string_view& s) {
     std::string text;
     for (std::size_t i = 1; i < s.size(); ++i) {
+        // Plain characters up to the next quote or backslash go in as one run.
+        std::size_t run = i;
+        while (run < s.size() && s[run] != '"' && s[run] != '\\')
+            ++run;
+        text.append(s.substr(i, run - i));
+        if ((i = run) == s.size())
+            break;
         const char c = s[i];
         if (c == '"') {
             s.remove_prefix(i + 1);
@@ -299,11 +306,17 @@ std::size_t DecodeUtf16LeOnto(std::string& text, std::string_view bytes, bool at
     const std::size_t units = bytes.size() / 2;
     std::size_t k = 0;
     for (; k < units; ++k) {
+        // A run of ASCII, the bulk of any hive, goes in one step.
+        std::size_t run = k;
+        while (run < units && UnitAt(bytes, run) < 0x80)
+            ++run;
+        const std::size_t start = text.size();
+        text.resize(start + run - k);
+        for (std::size_t j = k; j < run; ++j)
+            text[start + j - k] = bytes[2 * j];
+        if ((k = run) == units)
+            break;
         const std::uint32_t high = UnitAt(bytes, k);
-        if (high < 0x80) {
-            text += static_cast<char>(high);
-            continue;
-        }
         if (high >= 0xD800 && high <= 0xDBFF) {
             if (k + 1 == units && !at_end)
                 break;
@@ -330,10 +343,16 @@ std::string DecodeUtf16Le(std::string_view bytes) {
 
 void EncodeUtf16LeOnto(std::string& bytes, std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            AppendUnit(bytes, static_cast<unsigned char>(text[i++]));
-            continue;
-        }
+        // A run of ASCII, the bulk of any hive, goes in one step.
+        std::size_t run = i;
+        while (run < text.size() && static_cast<unsigned char>(text[run]) < 0x80)
+            ++run;
+        const std::size_t start = bytes.size();
+        bytes.resize(start + 2 * (run - i));  // the high bytes stay zero
+        for (std::size_t j = i; j < run; ++j)
+            bytes[start + 2 * (j - i)] = text[j];
+        if ((i = run) == text.size())
+            break;
         // A byte that does not decode becomes U+FFFD and is passed, so the loop always ends.
         const std::optional<std::uint32_t> decoded = NextCodePoint(text, i, true);
         if (!decoded)
@@ -360,7 +379,10 @@ struct LineSpan {
 };
 
 LineSpan LineAt(std::string_view text, std::size_t begin) {
-    LineSpan line{begin, std::min(text.find_first_of("\r\n", begin), text.size()), 0};
+    // By hand: find_first_of tests each character against the set with a call of its own.
+    LineSpan line{begin, begin, 0};
+    while (line.end < text.size() && text[line.end] != '\n' && text[line.end] != '\r')
+        ++line.end;
     line.next = line.end;
     if (line.next < text.size())
         line.next += text.compare(line.next, 2, "\r\n") == 0 ? 2 : 1;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,13 +11,18 @@
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/reg_file.h"
 #include "support/hive_files.h"
-#include "support/openssl_cli.h"
 
 namespace varnholt::platform {
 namespace {
 
 using testing::ReadBytes;
-using testing::ShellQuote;
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
 
 // Output goes to a file, not a pipe: Wine's background processes keep inherited output open
 // long after the command ends. Wine's programs now and then fail silently while a fresh

@@ -1,0 +1,120 @@
+#!/bin/sh
+# The VM's init: udev as a Debian machine runs it, then varnholt-policy at boot and at each
+# switch, checked on QEMU's usb-storage and usb-uas disks, its usb-kbd, and a composite
+# keyboard+storage gadget on dummy_hcd. Reports "VMTEST ok|FAIL ..." lines on the console.
+/bin/busybox --install -s
+echo "VMTEST init"
+export PATH=/usr/sbin:/usr/bin
+mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev
+mount -t tmpfs run /run && mkdir -p /var/lib/varnholt /etc/udev/rules.d
+printf 'Windows Registry Editor Version 5.00\n\n%s\n"Start"=dword:00000004\n' \
+    '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\UsbStor]' > /var/lib/varnholt/machine.reg
+modprobe configfs && mount -t configfs none /sys/kernel/config
+modprobe evdev && modprobe ext4
+/usr/lib/systemd/systemd-udevd --daemon
+udevadm trigger --type=subsystems --action=add && udevadm trigger --action=add && udevadm settle
+
+check() {  # check DESCRIPTION CODE
+    if eval "$2"; then echo "VMTEST ok $1"; else echo "VMTEST FAIL $1"; fi
+}
+timed() {  # timed LABEL COMMAND...: the command's run time as a figure
+    label=$1 start=$(cut -d' ' -f1 /proc/uptime)
+    shift
+    "$@" >/tmp/out 2>&1 || { echo "VMTEST FAIL $label exit $?"; cat /tmp/out; }
+    echo "VMTEST figure $label $start $(cut -d' ' -f1 /proc/uptime)"
+}
+usb_device() {  # usb_device SERIAL: the USB device's sysfs folder
+    grep -lx "$1" /sys/bus/usb/devices/*/serial 2>/dev/null | head -1 | xargs -r dirname
+}
+disk_of() {  # disk_of SERIAL: its disk's name, if it has one now
+    d=$(usb_device "$1") && ls -d "$d"/*/host*/target*/*/block/* 2>/dev/null | head -1 | xargs -r basename
+}
+storage_blocked() {  # every storage interface of each device is unauthorized and has no disk
+    for serial; do
+        for i in $(usb_device "$serial")/*:*; do
+            grep -qx 08 "$i/bInterfaceClass" && { grep -qx 0 "$i/authorized" || return 1; }
+        done
+        [ -z "$(disk_of "$serial")" ] || return 1
+    done
+}
+writes() {  # writes DEVICE: a block written to the device succeeds (before a partition's start)
+    [ -b "$1" ] || { echo "no block device $1"; exit 1; }
+    dd if=/dev/zero of="$1" bs=4096 count=1 seek=64 conv=notrunc,fsync 2>/dev/null
+}
+keyboards_work() {  # the QEMU keyboard is bound, and a key on the composite arrives as input
+    readlink "$(usb_device KBD)"/*:1.0/driver | grep -q usbhid || return 1
+    event=$(ls -d "$(usb_device GADGET)"/*:1.0/*/input/input*/event* | head -1 | xargs basename)
+    dd if="/dev/input/$event" of=/tmp/event bs=24 count=1 2>/dev/null &
+    sleep 0.2
+    printf '\000\000\004\000\000\000\000\000' > /dev/hidg0
+    printf '\000\000\000\000\000\000\000\000' > /dev/hidg0
+    sleep 0.3
+    kill $! 2>/dev/null
+    [ "$(wc -c < /tmp/event)" = 24 ]
+}
+
+# The composite gadget: a boot keyboard and a mass-storage function on one device.
+modprobe dummy_hcd && modprobe libcomposite
+g=/sys/kernel/config/usb_gadget/composite
+mkdir -p $g/strings/0x409 $g/configs/c.1 $g/functions/hid.kbd $g/functions/mass_storage.disk
+echo 0x1d6b > $g/idVendor && echo 0x0104 > $g/idProduct && echo GADGET > $g/strings/0x409/serialnumber
+echo 1 > $g/functions/hid.kbd/protocol && echo 1 > $g/functions/hid.kbd/subclass
+echo 8 > $g/functions/hid.kbd/report_length
+printf '\005\001\011\006\241\001\005\007\031\340\051\347\025\000\045\001\165\001\225\010\201\002\225\001\165\010\201\003\225\005\165\001\005\010\031\001\051\005\221\002\225\001\165\003\221\003\225\006\165\010\025\000\045\145\005\007\031\000\051\145\201\000\300' \
+    > $g/functions/hid.kbd/report_desc
+dd if=/dev/zero of=/run/gadget.img bs=1M count=8 2>/dev/null
+echo /run/gadget.img > $g/functions/mass_storage.disk/lun.0/file
+ln -s $g/functions/hid.kbd $g/functions/mass_storage.disk $g/configs/c.1/
+plug() { echo "$1" > $g/UDC; udevadm settle; sleep 0.5; udevadm settle; }
+disks_back() {  # waits until each device has its disk again
+    for _ in $(seq 50); do
+        ok=1
+        for serial; do [ -n "$(disk_of "$serial")" ] || ok=0; done
+        [ $ok = 1 ] && udevadm settle && return 0
+        sleep 0.2
+    done
+    return 1
+}
+all_write() {  # all_write DEVICE...: succeeds when every write does
+    for device; do writes "$device" || return 1; done
+}
+none_writes() {
+    for device; do ! writes "$device" || return 1; done
+}
+
+# At boot the hive records disable, and the boot unit applies it; the composite is plugged in
+# afterwards, so udev's rules meet it.
+timed boot-apply varnholt-policy apply
+plug dummy_udc.0
+check "disable at boot: usb-storage, uas and the composite's storage blocked" \
+    'storage_blocked STICK UAS GADGET'
+check "disable: both keyboards work" keyboards_work
+
+timed set-readwrite varnholt-policy set readwrite
+check "readwrite: the three disks come back" 'disks_back STICK UAS GADGET'
+stick=/dev/$(disk_of STICK) uas=/dev/$(disk_of UAS) gadget=/dev/$(disk_of GADGET)
+check "readwrite: writes succeed" 'all_write $stick $uas $gadget'
+mount ${stick}1 /mnt && echo before > /mnt/before
+
+timed set-readonly varnholt-policy set readonly
+check "readonly: writes fail on the disks and a partition" 'none_writes $stick ${stick}1 $uas $gadget'
+check "readonly: a file system mounted read/write before cannot be written" \
+    '! echo after > /mnt/after 2>/dev/null && grep -q before /mnt/before'
+plug "" && plug dummy_udc.0
+check "readonly: the composite comes back read-only after a re-plug" \
+    'disks_back GADGET && gadget=/dev/$(disk_of GADGET) && none_writes $gadget'
+check "readonly: both keyboards work" keyboards_work
+umount /mnt
+
+timed set-readwrite-again varnholt-policy set readwrite
+check "readwrite again: writes succeed" 'all_write $stick $uas $gadget'
+check "readwrite again: a fresh mount is writable" \
+    'mount ${stick}1 /mnt && echo again > /mnt/again && umount /mnt'
+
+timed set-disable varnholt-policy set disable
+check "disable again: all storage blocked" 'storage_blocked STICK UAS GADGET'
+check "disable again: both keyboards work" keyboards_work
+check "status: recorded and in force" \
+    'varnholt-policy status --json | grep -q "\"recorded\":\"disable\",.*\"in_force\":\"disable\""'
+echo "VMTEST done"
+poweroff -f
