@@ -21,8 +21,25 @@ timed() {  # timed LABEL COMMAND...: the command's run time as a figure
     label=$1 start=$(cut -d' ' -f1 /proc/uptime)
     shift
     "$@" >/tmp/out 2>&1 || { echo "VMTEST FAIL $label exit $?"; cat /tmp/out; }
-    echo "VMTEST figure $label $start $(cut -d' ' -f1 /proc/uptime)"
+    echo "VMTEST figure $label-command $start $(cut -d' ' -f1 /proc/uptime)"
 }
+# Figure: from the start of a switch to the first look (shell builtins only, so as not to slow
+# what it measures) that finds the mode's rules and the disks named read-only or gone.
+watch_in_force() {  # watch_in_force MODE DISK...
+    mode=$1 start=$(cut -d' ' -f1 /proc/uptime)
+    shift
+    until in_force "$@"; do sleep 0.01; done
+    read -r now _ < /proc/uptime
+    echo "VMTEST figure $mode-in-force $start $now"
+}
+in_force() {  # the mode's rules in place and each disk read-only (readonly) or gone (disable)
+    line= && { read -r _; read -r _; read -r _; read -r line; } < /etc/udev/rules.d/61-varnholt.rules
+    [ "$line" = "# varnholt-policy mode: $mode" ] || return 1
+    for disk; do
+        if [ $mode = disable ]; then [ ! -e "/sys/block/$disk" ] || return 1
+        else read -r flag < "/sys/block/$disk/ro" && [ "$flag" = 1 ] || return 1; fi
+    done
+} 2>/dev/null
 usb_device() {  # usb_device SERIAL: the USB device's sysfs folder
     grep -lx "$1" /sys/bus/usb/devices/*/serial 2>/dev/null | head -1 | xargs -r dirname
 }
@@ -30,6 +47,11 @@ disk_of() {  # disk_of SERIAL: its disk's name, if it has one now
     d=$(usb_device "$1") && ls -d "$d"/*/host*/target*/*/block/* 2>/dev/null | head -1 | xargs -r basename
 }
 storage_blocked() {  # every storage interface of each device is unauthorized and has no disk
+    for _ in $(seq 25); do blocked_now "$@" && return 0; sleep 0.2; done
+    return 1
+}
+# A disk may show for a moment when udev's rule meets an interface after the driver bound.
+blocked_now() {
     for serial; do
         for i in $(usb_device "$serial")/*:*; do
             grep -qx 08 "$i/bInterfaceClass" && { grep -qx 0 "$i/authorized" || return 1; }
@@ -37,9 +59,14 @@ storage_blocked() {  # every storage interface of each device is unauthorized an
         [ -z "$(disk_of "$serial")" ] || return 1
     done
 }
-writes() {  # writes DEVICE: a block written to the device succeeds (before a partition's start)
-    [ -b "$1" ] || { echo "no block device $1"; exit 1; }
-    dd if=/dev/zero of="$1" bs=4096 count=1 seek=64 conv=notrunc,fsync 2>/dev/null
+writes() {  # writes yes|no DEVICE...: whether a block written to each (before a partition) lands
+    want=$1
+    shift
+    for device; do
+        [ -b "$device" ] || return 1
+        dd if=/dev/zero of="$device" bs=4096 count=1 seek=64 conv=notrunc,fsync 2>/dev/null &&
+            [ $want = yes ] || { [ $? != 0 ] && [ $want = no ]; } || return 1
+    done
 }
 keyboards_work() {  # the QEMU keyboard is bound, and a key on the composite arrives as input
     readlink "$(usb_device KBD)"/*:1.0/driver | grep -q usbhid || return 1
@@ -68,18 +95,10 @@ ln -s $g/functions/hid.kbd $g/functions/mass_storage.disk $g/configs/c.1/
 plug() { echo "$1" > $g/UDC; udevadm settle; sleep 0.5; udevadm settle; }
 disks_back() {  # waits until each device has its disk again
     for _ in $(seq 50); do
-        ok=1
-        for serial; do [ -n "$(disk_of "$serial")" ] || ok=0; done
-        [ $ok = 1 ] && udevadm settle && return 0
-        sleep 0.2
+        for serial; do [ -n "$(disk_of "$serial")" ] || { sleep 0.2 && continue 2; }; done
+        udevadm settle && return 0
     done
     return 1
-}
-all_write() {  # all_write DEVICE...: succeeds when every write does
-    for device; do writes "$device" || return 1; done
-}
-none_writes() {
-    for device; do ! writes "$device" || return 1; done
 }
 
 # At boot the hive records disable, and the boot unit applies it; the composite is plugged in
@@ -90,28 +109,32 @@ check "disable at boot: usb-storage, uas and the composite's storage blocked" \
     'storage_blocked STICK UAS GADGET'
 check "disable: both keyboards work" keyboards_work
 
-timed set-readwrite varnholt-policy set readwrite
+timed readwrite varnholt-policy set readwrite
 check "readwrite: the three disks come back" 'disks_back STICK UAS GADGET'
 stick=/dev/$(disk_of STICK) uas=/dev/$(disk_of UAS) gadget=/dev/$(disk_of GADGET)
-check "readwrite: writes succeed" 'all_write $stick $uas $gadget'
+check "readwrite: writes succeed" 'writes yes $stick $uas $gadget'
 mount ${stick}1 /mnt && echo before > /mnt/before
 
-timed set-readonly varnholt-policy set readonly
-check "readonly: writes fail on the disks and a partition" 'none_writes $stick ${stick}1 $uas $gadget'
+watch_in_force readonly ${stick#/dev/} ${uas#/dev/} ${gadget#/dev/} &
+timed readonly varnholt-policy set readonly
+wait
+check "readonly: writes fail on the disks and a partition" 'writes no $stick ${stick}1 $uas $gadget'
 check "readonly: a file system mounted read/write before cannot be written" \
     '! echo after > /mnt/after 2>/dev/null && grep -q before /mnt/before'
 plug "" && plug dummy_udc.0
 check "readonly: the composite comes back read-only after a re-plug" \
-    'disks_back GADGET && gadget=/dev/$(disk_of GADGET) && none_writes $gadget'
+    'disks_back GADGET && gadget=/dev/$(disk_of GADGET) && writes no $gadget'
 check "readonly: both keyboards work" keyboards_work
 umount /mnt
 
-timed set-readwrite-again varnholt-policy set readwrite
-check "readwrite again: writes succeed" 'all_write $stick $uas $gadget'
+timed readwrite-again varnholt-policy set readwrite
+check "readwrite again: writes succeed" 'writes yes $stick $uas $gadget'
 check "readwrite again: a fresh mount is writable" \
     'mount ${stick}1 /mnt && echo again > /mnt/again && umount /mnt'
 
-timed set-disable varnholt-policy set disable
+watch_in_force disable ${stick#/dev/} ${uas#/dev/} ${gadget#/dev/} &
+timed disable varnholt-policy set disable
+wait
 check "disable again: all storage blocked" 'storage_blocked STICK UAS GADGET'
 check "disable again: both keyboards work" keyboards_work
 check "status: recorded and in force" \

@@ -148,9 +148,19 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
     std::set<std::string> blocked = ReadBlockedList();
     const std::set<std::string> blocked_before = blocked;
     // Found before the rules change: udev forgets our marks once the new rules run.
-    const std::vector<UsbStorageInterface> storage = FindUsbStorage(blocked);
+    const std::vector<UsbStorageInterface> before = FindUsbStorage(blocked);
+    std::set<std::string> marked = blocked;
+    std::set<dev_t> marked_read_only;
+    for (const UsbStorageInterface& interface : before) {
+        if (interface.marked_blocked)
+            marked.insert(interface.syspath);
+        for (const UsbBlockDevice& device : interface.block_devices) {
+            if (device.marked_read_only)
+                marked_read_only.insert(device.devnum);
+        }
+    }
     std::vector<std::string> system_devices;
-    for (const UsbStorageInterface& interface : storage) {
+    for (const UsbStorageInterface& interface : before) {
         if (interface.holds_system && std::find(system_devices.begin(), system_devices.end(),
                                                 interface.usb_device_path) == system_devices.end())
             system_devices.push_back(interface.usb_device_path);
@@ -171,6 +181,14 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
         outcome.changed = true;
     }
 
+    // Looked at again once the new rules are loaded: a device that came meanwhile was seen
+    // by neither the old rules nor the first look.
+    std::vector<UsbStorageInterface> storage = outcome.changed ? FindUsbStorage(marked) : before;
+    for (UsbStorageInterface& interface : storage) {
+        for (UsbBlockDevice& device : interface.block_devices)
+            device.marked_read_only =
+                device.marked_read_only || marked_read_only.contains(device.devnum);
+    }
     for (const UsbStorageInterface& interface : storage) {
         if (interface.holds_system)
             continue;
