@@ -9,6 +9,7 @@ work="$(mktemp -d)"
 trap 'stop_program; eval "${at_exit:-}"; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+finish() { ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }; }
 
 expect_eq() {  # description, actual, expected
     if [[ "$2" == "$3" ]]; then echo "ok: $1"; else fail "$1: got '$2', expected '$3'"; fi
@@ -25,8 +26,6 @@ expect_soon() {  # description, expected, command...
     expect_eq "$1" "$actual" "$2"
 }
 
-finish() { ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }; }
-
 start_program() {  # command...: output to $work/stdout and $work/stderr
     "$@" >"$work/stdout" 2>"$work/stderr" &
     program_pid=$!
@@ -37,17 +36,14 @@ stop_program() { { kill -KILL "$program_pid" && wait "$program_pid"; } 2>/dev/nu
 # Sets program_exit to the program's status once it has ended, or to "still running" after
 # ten seconds. Not in a command substitution: only this shell can collect its child's status.
 wait_program_end() {
-    program_exit=0
+    program_exit="still running"
     for _ in $(seq 100); do
-        kill -0 "$program_pid" 2>/dev/null || break
+        kill -0 "$program_pid" 2>/dev/null || { program_exit=0 && wait "$program_pid"; } ||
+            program_exit=$?
+        [[ "$program_exit" == "still running" ]] || return 0
         sleep 0.1
     done
-    if kill -0 "$program_pid" 2>/dev/null; then
-        stop_program
-        program_exit="still running"
-    else
-        wait "$program_pid" || program_exit=$?
-    fi
+    stop_program
 }
 
 visible_windows() {  # title: how many of the program's windows of this title are on the screen
@@ -56,15 +52,13 @@ visible_windows() {  # title: how many of the program's windows of this title ar
 }
 
 # Prints the id of the program's window of this title once it shows, and gives it the keyboard:
-# with no window manager, nothing else would.
+# with no window manager, nothing else would. A window going away mid-search (Login unloading
+# as the main window comes) ends xdotool with an X error: the search is then made again.
 wait_window() {  # title
     local window="" deadline=$((SECONDS + 20))
-    # A window going away mid-search (Login unloading as the main window comes) ends xdotool
-    # with an X error: the search is then made again.
     while [[ -z "$window" ]] && ((SECONDS < deadline)); do
         window="$(xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" \
-            2>/dev/null | head -n1)" || window=""
-        [[ -n "$window" ]] || sleep 0.1
+            2>/dev/null | head -n1)" || sleep 0.1
     done
     [[ -n "$window" ]] && xdotool mousemove 0 0 windowfocus --sync "$window" && echo "$window"
 }
@@ -88,8 +82,6 @@ click_twips() {  # window client_width client_height left top width height
 
 # Saves a picture of the window when VARNHOLT_SCREENSHOTS names a folder.
 screenshot() {  # window, name
-    if [[ -n "${VARNHOLT_SCREENSHOTS:-}" ]]; then
-        sleep 0.5  # let the window finish painting
-        import -window "$1" "$VARNHOLT_SCREENSHOTS/$2.png"
-    fi
+    [[ -z "${VARNHOLT_SCREENSHOTS:-}" ]] ||
+        { sleep 0.5 && import -window "$1" "$VARNHOLT_SCREENSHOTS/$2.png"; }  # painted by then
 }

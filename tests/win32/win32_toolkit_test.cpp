@@ -93,10 +93,8 @@ TEST_F(Win32ToolkitTest, ChangesMadeInCodeReachTheScreen) {
     EXPECT_EQ(TextOf(Handle(dialog_.Control<TextBox>("Text1"))), L"\u00e1\u20ac");
 }
 
-TEST_F(Win32ToolkitTest, PicturesAreTheProgramsBitmapsFoundByNameOnly) {
-    for (const char* name : {"DISABLE", "READONLY", "RW", "rw"}) {
-        EXPECT_NE(toolkit_.Bitmap(toolkit_.LoadPicture(name).bitmap_name), nullptr) << name;
-    }
+// The program's own names are found in every end-to-end run; nothing else is.
+TEST_F(Win32ToolkitTest, OnlyTheProgramsBitmapsAreFoundByName) {
     for (const char* name : {"MISSING", "#1", "", "RW\\..\\DISABLE"}) {
         try {
             toolkit_.LoadPicture(name);
