@@ -1,27 +1,16 @@
 #!/usr/bin/env bash
-# The Windows program as a user meets it: closing the login window ends it with nothing
-# written; a wrong password is refused; the right one opens the main window, whose clicks write
-# the mode, the lock and a new password where reg query finds them; closing it ends the program.
+# The Windows program as a user meets it: the password and a click on "Login" open the main
+# window, whose clicks write the mode, the lock and a new password where reg query finds them;
+# closing it ends the program. What the windows decide is tested without them.
 # Usage: e2e_login_and_modes.sh VARNHOLT_EXE
 source "$(dirname "$0")/wine.sh"
 main_size=(4905 4140)  # client areas and controls in twips: left top width height
 
 fresh_machine
 start_program wine "$1"
-wait_window Login >/dev/null || fail "no login window"
-xdotool key alt+F4
-wait_program_end
-expect_eq "closing the login window ends the program" "$program_exit" 0
-expect_eq "nothing written before a login" "$(reg_value "$user_policies" DisableRegistryTools)" ""
-
-fresh_machine
-start_program wine "$1"
 login="$(wait_window Login)" || fail "no login window"
 screenshot "$login" win32-login
-type_text mangos Return
-sleep 1
-expect_eq "a wrong password opens nothing" "$(visible_windows Varnholt)" 0
-xdotool key BackSpace  # the right password is left
+type_text mango
 click_twips "$login" 4680 2595 1440 1800 1695 495
 main="$(wait_window Varnholt)" || fail "no main window after the right password"
 
