@@ -1,6 +1,5 @@
-// Arbitrary bytes as a hive file. For every input: parsing never crashes; a file that parses
-// serialises to its own bytes; setting a value gives a file that parses, holds that value and
-// keeps every other line.
+// Arbitrary bytes as a hive file: parsing never crashes, a file that parses serialises to its
+// own bytes, and setting a value gives a file that parses, holds it and keeps every other line.
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
