@@ -138,20 +138,20 @@ TEST_F(HiveRegistryTest, AReadOnlyHiveIsNotReplacedEvenInAFolderOpenToAll) {
 // One writer killed at random instants, another beside it: the hive is old or new, never lost.
 TEST_F(HiveRegistryTest, WritersKilledOrRacingLeaveTheOldHiveOrTheNewAndLoseNothing) {
     testing::WriteHive(machine_, "[HKEY_LOCAL_MACHINE\\Other]\n\"Kept\"=dword:00000001\n\n");
-    HiveRegistry other_writer(machine_, user_);
+    HiveRegistry patient(machine_, user_);  // waits for the lock as long as a write may take
     std::mt19937 random(std::random_device{}());
     for (int round = 0; round < 300; ++round) {
         const pid_t writer = ::fork();
         if (writer == 0) {
             try {
                 for (int n = 0;; ++n)
-                    registry_.RegWrite("HKLM\\Test\\Counter", n, "REG_DWORD");
+                    patient.RegWrite("HKLM\\Test\\Counter", n, "REG_DWORD");
             } catch (const Error&) {
                 ::_exit(1);
             }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 5000));
-        other_writer.RegWrite("HKLM\\Test\\" + std::to_string(round), round, "REG_DWORD");
+        patient.RegWrite("HKLM\\Test\\" + std::to_string(round), round, "REG_DWORD");
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 5000));
         ::kill(writer, SIGKILL);
         int status = 0;

@@ -12,7 +12,7 @@
 namespace varnholt::platform {
 namespace {
 
-TEST(WineInteropTest, RegeditAndTheStoreReadAndEditEachOthersFiles) {
+TEST(WineInteropTest, RegeditImportsWhatTheStoreWritesAndTheStoreReadsItsExport) {
     if (std::system("command -v wine >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "wine is not installed";
     testing::TempDir folder;
