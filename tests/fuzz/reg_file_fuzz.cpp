@@ -19,13 +19,18 @@ void Require(bool holds) {
         std::abort();
 }
 
-// Lines as bytes, in either encoding: a UTF-16 line starts with the high byte of the line feed.
-std::vector<std::string_view> Lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    for (std::size_t end; (end = text.find('\n')) != std::string_view::npos;
-         text.remove_prefix(end + 1))
-        lines.push_back(text.substr(0, end));
-    lines.push_back(text);
+// A file's lines as the parser ends them; UTF-16 units beyond ASCII, bytes and all, as '?'.
+std::vector<std::string> Lines(std::string_view bytes) {
+    const std::size_t step = bytes.starts_with("\xFF\xFE") ? 2 : 1;
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < bytes.size(); i += step) {
+        const char c =
+            step == 2 && (i + 1 == bytes.size() || bytes[i + 1] != '\0') ? '?' : bytes[i];
+        if (c == '\n' || (c == '\r' && bytes.substr(i + step, 1) != "\n"))
+            lines.emplace_back();
+        else if (c != '\r')
+            lines.back() += c;
+    }
     return lines;
 }
 
@@ -66,14 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
 
     // Lines differ in one run only: the value's own lines become one, or a blank line, its key
     // and itself are added. No key line goes.
-    const std::vector<std::string_view> old_lines = Lines(original), new_lines = Lines(changed);
+    const std::vector<std::string> old_lines = Lines(original), new_lines = Lines(changed);
     const auto [old_begin, new_begin] =
         std::mismatch(old_lines.begin(), old_lines.end(), new_lines.begin(), new_lines.end());
     const auto [old_end, new_end] =
         std::mismatch(old_lines.rbegin(), std::make_reverse_iterator(old_begin), new_lines.rbegin(),
                       std::make_reverse_iterator(new_begin));
     Require(new_end.base() - new_begin <= (existed ? 1 : 3));
-    Require(std::none_of(old_begin, old_end.base(), [](std::string_view line) {
+    Require(std::none_of(old_begin, old_end.base(), [](const std::string& line) {
         const std::size_t first = line.find_first_not_of(kBlanks);
         return first != std::string_view::npos && line[first] == '[';
     }));

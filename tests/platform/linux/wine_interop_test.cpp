@@ -18,7 +18,6 @@ TEST(WineInteropTest, RegeditImportsWhatTheStoreWritesAndTheStoreReadsItsExport)
     testing::TempDir folder;
     std::filesystem::create_directory(folder / "prefix");
     ::setenv("WINEPREFIX", (folder / "prefix").c_str(), 1);
-    ::setenv("WINEDEBUG", "-all", 1);
     ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     // One server for the run, gone by itself should the test die before "wineserver -k".
     ASSERT_EQ(std::system("wineserver -p30 && wineboot -i >/dev/null 2>&1"), 0);
