@@ -5,12 +5,13 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/linux/hive_registry.h"
@@ -22,53 +23,42 @@ namespace varnholt::enforce {
 namespace {
 
 using testing::ReadBytes;
-using testing::WriteBytes;
-using testing::WriteHive;
-
-constexpr const char* kNoHive = "(no file)";
 
 // The mode the kernel is given is the mode the main window shows.
 TEST(EnforceTest, ApplyReadsTheModeTheWindowShowsAndWritesNothing) {
+    const std::string header = "Windows Registry Editor Version 5.00\n\n",
+                      start =
+                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n",
+                      policy =
+                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\"
+                          "StorageDevicePolicies]\n";
     struct Case {
-        const char* hive;  // body after the header, or kNoHive; "!" starts a whole damaged file
+        std::optional<std::string> hive;  // nullopt: no file
         UsbMode expected;
         bool problem;
     };
-    const std::string start_key =
-        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n";
-    const std::string policy_key =
-        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies]\n";
     for (const Case& c : {
-             Case{kNoHive, UsbMode::kDisable, true},
-             Case{"!garbage", UsbMode::kDisable, true},
-             Case{"", UsbMode::kDisable, false},
-             Case{"S\"Start\"=dword:00000003\n", UsbMode::kReadWrite, false},
-             Case{"S\"Start\"=dword:00000003\nP\"WriteProtect\"=dword:00000001\n",
+             Case{std::nullopt, UsbMode::kDisable, true},
+             Case{"garbage", UsbMode::kDisable, true},
+             Case{header, UsbMode::kDisable, false},
+             Case{header + start + "\"Start\"=dword:00000003\n", UsbMode::kReadWrite, false},
+             Case{header + start + "\"Start\"=\"3\"\n" + policy + "\"WriteProtect\"=\"no\"\n",
                   UsbMode::kReadOnly, false},
-             Case{"S\"Start\"=\"3\"\nP\"WriteProtect\"=\"no\"\n", UsbMode::kReadOnly, false},
-             Case{"S\"Start\"=hex:03,00,00,00\n", UsbMode::kDisable, false},
-             Case{"P\"WriteProtect\"=dword:00000000\nS\"Start\"=dword:3x\n", UsbMode::kDisable,
-                  true},
+             Case{header + start + "\"Start\"=hex:03,00,00,00\n", UsbMode::kDisable, false},
+             Case{header + policy + "\"WriteProtect\"=dword:00000000\n" + start +
+                      "\"Start\"=dword:3x\n",
+                  UsbMode::kDisable, true},
          }) {
-        SCOPED_TRACE(c.hive);
+        SCOPED_TRACE(c.hive.value_or("(no file)"));
         testing::TempDir folder;
         const std::filesystem::path hive = folder.path() / "machine.reg";
-        std::string body = c.hive;
-        for (std::size_t at; (at = body.find("S\"")) != std::string::npos;)
-            body.replace(at, 1, start_key);
-        for (std::size_t at; (at = body.find("P\"")) != std::string::npos;)
-            body.replace(at, 1, policy_key);
-        if (body.starts_with('!'))
-            WriteBytes(hive, body);
-        else if (body != kNoHive)
-            WriteHive(hive, body);
-        const std::string before = ReadBytes(hive);
-
+        if (c.hive)
+            testing::WriteBytes(hive, *c.hive);
         const RecordedMode recorded = ReadRecordedMode(hive);
         EXPECT_EQ(recorded.mode, c.expected);
         EXPECT_EQ(!recorded.problem.empty(), c.problem) << recorded.problem;
-        EXPECT_EQ(ReadBytes(hive), before);
-        EXPECT_EQ(std::filesystem::exists(hive), body != kNoHive);
+        EXPECT_EQ(ReadBytes(hive), c.hive.value_or(""));
+        EXPECT_EQ(std::filesystem::exists(hive), c.hive.has_value());
 
         SharedShell().SetFactory(
             [&] { return std::make_unique<platform::HiveRegistry>(hive, ""); });
@@ -86,14 +76,6 @@ TEST(EnforceTest, RulesSkipTheSystemDiskBeforeTheyBlockAnything) {
     EXPECT_EQ(RulesMode("# written by hand\n"), std::nullopt);
 }
 
-std::string FirstLineOf(const std::string& command) {
-    std::string text(256, '\0');
-    FILE* pipe = ::popen(command.c_str(), "r");
-    text.resize(std::fread(text.data(), 1, text.size(), pipe));
-    ::pclose(pipe);
-    return text.substr(0, text.find('\n'));
-}
-
 // A loop device with a file system mounted read/write; it goes when unmounted.
 TEST(EnforceTest, ReadOnlyHoldsForAMountedFileSystemAndReadWriteUndoesIt) {
     if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
@@ -105,12 +87,14 @@ TEST(EnforceTest, ReadOnlyHoldsForAMountedFileSystemAndReadWriteUndoesIt) {
                            target + " && mount -o loop " + image + " " + target)
                               .c_str()),
               0);
-    UsbBlockDevice device;
-    device.devnode = FirstLineOf("findmnt -no SOURCE " + target);
-    struct stat status {};
-    ASSERT_EQ(::stat(device.devnode.c_str(), &status), 0) << device.devnode;
-    device.devnum = status.st_rdev;
-    device.mount_points = MountPointsOf(device.devnum);
+    struct stat mounted {};
+    ::stat(target.c_str(), &mounted);
+    const std::string number =
+        std::to_string(major(mounted.st_dev)) + ":" + std::to_string(minor(mounted.st_dev));
+    const std::string name = std::filesystem::read_symlink("/sys/dev/block/" + number).filename();
+    const UsbBlockDevice device{.devnode = "/dev/" + name,
+                                .devnum = mounted.st_dev,
+                                .mount_points = MountPointsOf(mounted.st_dev)};
     EXPECT_EQ(device.mount_points, std::vector<std::string>{target});
 
     EXPECT_EQ(MakeReadOnly(device), Problems{});
