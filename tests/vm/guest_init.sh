@@ -1,7 +1,6 @@
 #!/bin/sh
-# The VM's init: udev as Debian runs it, then varnholt-policy at boot and at each switch, on
-# QEMU's usb-storage (STICK) and usb-uas (UAS) disks, its usb-kbd (KBD) and a composite
-# keyboard+storage gadget (GADGET) on dummy_hcd. Prints "VMTEST ok|FAIL|figure" lines.
+# The VM's init: udev as on Debian, then varnholt-policy at boot and at each switch, checked on
+# QEMU's disks STICK and UAS, its keyboard KBD and a composite keyboard+storage gadget GADGET.
 /bin/busybox --install -s
 echo "VMTEST init"
 export PATH=/usr/sbin:/usr/bin
@@ -9,8 +8,7 @@ mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /de
 mount -t tmpfs run /run && mkdir -p /var/lib/varnholt /etc/udev/rules.d
 printf 'Windows Registry Editor Version 5.00\n\n%s\n"Start"=dword:00000004\n' \
     '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\UsbStor]' >/var/lib/varnholt/machine.reg
-for module in configfs evdev ext4 dummy_hcd libcomposite; do modprobe $module; done
-mount -t configfs none /sys/kernel/config
+modprobe -a configfs evdev ext4 dummy_hcd libcomposite && mount -t configfs none /sys/kernel/config
 /usr/lib/systemd/systemd-udevd --daemon
 udevadm trigger --type=subsystems --action=add && udevadm trigger --action=add && udevadm settle
 
@@ -52,22 +50,19 @@ in_force() {
     done
 } 2>/dev/null
 switch() { # switch MODE DISK...: sets the mode and prints the time until it is in force
-    mode=$1 && shift && read -r start _ </proc/uptime
-    (until in_force "$@" || [ $((tries += 1)) -gt 2000 ]; do sleep 0.01; done
-        read -r now _ </proc/uptime && echo "VMTEST figure $mode-in-force $start $now") &
-    varnholt-policy set $mode >/tmp/out 2>&1 || { echo "VMTEST FAIL set $mode: exit $?" && cat /tmp/out; }
-    wait
+    mode=$1 tries=0 && shift && read -r start _ </proc/uptime
+    varnholt-policy set $mode >/tmp/out 2>&1 || echo "VMTEST FAIL set $mode: exit $? $(cat /tmp/out)" &
+    until in_force "$@" || [ $((tries += 1)) -gt 2000 ]; do sleep 0.01; done
+    read -r now _ </proc/uptime && echo "VMTEST figure $mode-in-force $start $now" && wait
 }
 
 g=/sys/kernel/config/usb_gadget/composite # a boot keyboard and a mass-storage function
 mkdir -p $g/strings/0x409 $g/configs/c.1 $g/functions/hid.kbd $g/functions/mass_storage.disk
 echo 0x1d6b >$g/idVendor && echo 0x0104 >$g/idProduct && echo GADGET >$g/strings/0x409/serialnumber
-echo 1 >$g/functions/hid.kbd/protocol && echo 1 >$g/functions/hid.kbd/subclass
-echo 8 >$g/functions/hid.kbd/report_length
+for setting in protocol=1 subclass=1 report_length=8; do echo ${setting#*=} >$g/functions/hid.kbd/${setting%=*}; done
 printf '\005\001\011\006\241\001\005\007\031\340\051\347\025\000\045\001\165\001\225\010\201\002\225\001\165\010\201\003\225\005\165\001\005\010\031\001\051\005\221\002\225\001\165\003\221\003\225\006\165\010\025\000\045\145\005\007\031\000\051\145\201\000\300' \
     >$g/functions/hid.kbd/report_desc
-dd if=/dev/zero of=/run/gadget.img bs=1M count=8 2>/dev/null
-echo /run/gadget.img >$g/functions/mass_storage.disk/lun.0/file
+truncate -s 8M /run/gadget.img && echo /run/gadget.img >$g/functions/mass_storage.disk/lun.0/file
 ln -s $g/functions/hid.kbd $g/functions/mass_storage.disk $g/configs/c.1/
 plug() { echo "$1" >$g/UDC && udevadm settle && sleep 0.5 && udevadm settle; }
 
