@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# varnholt-policy from STAGE (an install to /usr or the unpacked .deb) on Debian 12's kernel in
+# varnholt-policy from STAGE (the unpacked .deb) on Debian 12's kernel in
 # QEMU (TCG; VARNHOLT_VM_ACCEL=kvm where it works). Usage: run_vm_test.sh STAGE WORK
 set -euo pipefail
 stage=$(realpath "$1") work=$2 here=$(dirname "$(realpath "$0")")
