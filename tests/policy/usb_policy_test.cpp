@@ -41,34 +41,31 @@ class UsbPolicyTest : public ::testing::Test {
 // The window and the command that enforces the mode read it by the same rule.
 TEST_F(UsbPolicyTest, ModeFollowsTheValuesAndTheSharedRuleAgrees) {
     struct Case {
-        Stored start, write_protect;
+        std::optional<std::string> start, write_protect;  // as stored; nullopt: missing
         UsbMode expected;
     };
-    const Stored missing;
+    const std::nullopt_t missing = std::nullopt;
     for (const Case& c : {
-             Case{missing, RegValue(0), UsbMode::kDisable},
-             Case{RegValue(4), missing, UsbMode::kDisable},
-             Case{RegValue("USB"), RegValue(0), UsbMode::kDisable},
-             Case{RegValue("3.0"), RegValue(0), UsbMode::kDisable},
-             Case{RegValue("99999999999"), RegValue(0), UsbMode::kDisable},
-             Case{RegValue("+-3"), RegValue(0), UsbMode::kDisable},
-             Case{RegValue(3), RegValue(1), UsbMode::kReadOnly},
-             Case{RegValue(3), RegValue(2), UsbMode::kReadWrite},
-             Case{RegValue(5), RegValue(-1), UsbMode::kReadWrite},
-             Case{RegValue(-1), RegValue(1), UsbMode::kReadOnly},
-             Case{RegValue("+2"), RegValue("1"), UsbMode::kReadOnly},
-             Case{RegValue("0"), RegValue("\t0 "), UsbMode::kReadWrite},
-             Case{RegValue(3), RegValue("yes"), UsbMode::kReadOnly},
-             Case{RegValue(1), missing, UsbMode::kReadWrite},
+             Case{missing, "0", UsbMode::kDisable},
+             Case{"4", missing, UsbMode::kDisable},
+             Case{"USB", "0", UsbMode::kDisable},
+             Case{"3.0", "0", UsbMode::kDisable},
+             Case{"99999999999", "0", UsbMode::kDisable},
+             Case{"+-3", "0", UsbMode::kDisable},
+             Case{"3", "1", UsbMode::kReadOnly},
+             Case{"3", "2", UsbMode::kReadWrite},
+             Case{"5", "-1", UsbMode::kReadWrite},
+             Case{"-1", "1", UsbMode::kReadOnly},
+             Case{"+2", "1", UsbMode::kReadOnly},
+             Case{"0", "\t0 ", UsbMode::kReadWrite},
+             Case{"3", "yes", UsbMode::kReadOnly},
+             Case{"1", missing, UsbMode::kReadWrite},
          }) {
-        const UsbPolicyTexts texts{
-            c.start ? std::optional(RegValueText(*c.start)) : std::nullopt,
-            c.write_protect ? std::optional(RegValueText(*c.write_protect)) : std::nullopt};
-        SCOPED_TRACE(texts.start.value_or("-") + " " + texts.write_protect.value_or("-"));
+        SCOPED_TRACE(c.start.value_or("-") + " " + c.write_protect.value_or("-"));
         Store(policy_value::kUsbStorageStart, c.start);
         Store(policy_value::kWriteProtect, c.write_protect);
         EXPECT_EQ(GetUsbState(), c.expected);
-        EXPECT_EQ(UsbModeOf(texts), c.expected);
+        EXPECT_EQ(UsbModeOf({c.start, c.write_protect}), c.expected);
         // Unless disabled, Start is written again as 3; disabled, nothing is written.
         EXPECT_EQ(Writes(), c.expected == UsbMode::kDisable ? Log{} : Log{"write Start=3"});
     }

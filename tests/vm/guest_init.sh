@@ -1,10 +1,8 @@
 #!/bin/sh
 # The VM's init: udev as on Debian, then varnholt-policy at boot and at each switch, checked on
 # QEMU's disks STICK and UAS, its keyboard KBD and a composite keyboard+storage gadget GADGET.
-/bin/busybox --install -s
-echo "VMTEST init"
-export PATH=/usr/sbin:/usr/bin
-mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev
+/bin/busybox --install -s && echo "VMTEST init"
+export PATH=/usr/sbin:/usr/bin && mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev
 mount -t tmpfs run /run && mkdir -p /var/lib/varnholt /etc/udev/rules.d
 printf 'Windows Registry Editor Version 5.00\n\n%s\n"Start"=dword:00000004\n' \
     '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\UsbStor]' >/var/lib/varnholt/machine.reg
@@ -16,20 +14,18 @@ check() { if eval "$2"; then echo "VMTEST ok $1"; else echo "VMTEST FAIL $1"; fi
 retry() { for _ in $(seq 50); do eval "$1" && return 0; sleep 0.2; done && return 1; }
 usb_device() { grep -lx "$1" /sys/bus/usb/devices/*/serial 2>/dev/null | head -1 | xargs -r dirname; }
 disk_of() { ls -d "$(usb_device "$1")"/*/host*/target*/*/block/* 2>/dev/null | head -1 | xargs -r basename; }
-blocked() { # each device's storage interfaces unauthorized and no disk (udev may lag a moment)
+blocked() { # each device's storage interfaces unauthorized and no disk
     for serial; do
-        for i in $(usb_device "$serial")/*:*; do
-            grep -qx 08 "$i/bInterfaceClass" && ! grep -qx 0 "$i/authorized" && return 1
-        done
+        for i in $(usb_device "$serial")/*:*; do grep -qx 08 $i/bInterfaceClass && ! grep -qx 0 $i/authorized && return 1; done
         [ -z "$(disk_of "$serial")" ] || return 1
     done
 }
 disks_back() { for serial; do [ -n "$(disk_of "$serial")" ] || return 1; done && udevadm settle; }
-writes() { # writes yes|no DEVICE...: whether a block written to each lands
+writes() { # writes yes|no DISK...: whether a block written to each lands
     want=$1 && shift
-    for device; do
-        dd if=/dev/zero of="$device" bs=4096 count=1 seek=64 conv=notrunc,fsync 2>/dev/null && landed=yes || landed=no
-        [ -b "$device" ] && [ $landed = $want ] || return 1
+    for disk; do
+        dd if=/dev/zero of=/dev/$disk bs=4096 count=1 seek=64 conv=notrunc,fsync 2>/dev/null && landed=yes || landed=no
+        [ -b /dev/$disk ] && [ $landed = $want ] || return 1
     done
 }
 keyboards_work() { # the QEMU keyboard is bound, and a key on the composite arrives as input
@@ -72,20 +68,19 @@ plug dummy_udc.0
 check "disable at boot: the three storage devices blocked" 'retry "blocked STICK UAS GADGET"'
 check "disable: both keyboards work" keyboards_work
 switch readwrite
-check "readwrite: writes succeed" 'retry "disks_back STICK UAS GADGET" && stick=/dev/$(disk_of STICK) &&
-    uas=/dev/$(disk_of UAS) && gadget=/dev/$(disk_of GADGET) && writes yes $stick $uas $gadget'
-mount ${stick}1 /mnt && echo before >/mnt/before
-switch readonly ${stick#/dev/} ${uas#/dev/} ${gadget#/dev/}
+check "readwrite: writes succeed" 'retry "disks_back STICK UAS GADGET" && stick=$(disk_of STICK) &&
+    disks="$stick $(disk_of UAS) $(disk_of GADGET)" && writes yes $disks'
+mount /dev/${stick}1 /mnt && echo before >/mnt/before
+switch readonly $disks
 check "readonly: writes fail on the disks, a partition, and a file system mounted before" \
-    'writes no $stick ${stick}1 $uas $gadget && ! echo after >/mnt/after 2>/dev/null && grep -q before /mnt/before'
+    'writes no $disks ${stick}1 && ! echo after >/mnt/after 2>/dev/null && grep -q before /mnt/before'
 plug "" && plug dummy_udc.0
 check "readonly: the composite re-plugged is read-only, both keyboards work" \
-    'retry "disks_back GADGET" && gadget=/dev/$(disk_of GADGET) && writes no $gadget && keyboards_work'
+    'retry "disks_back GADGET" && writes no $(disk_of GADGET) && keyboards_work'
 umount /mnt
 switch readwrite
-check "readwrite again: writes succeed, a fresh mount too" 'writes yes $stick $uas $gadget &&
-    mount ${stick}1 /mnt && echo again >/mnt/again && umount /mnt'
-switch disable ${stick#/dev/} ${uas#/dev/} ${gadget#/dev/}
+check "readwrite again: writes succeed, a fresh mount too" \
+    'disks="$stick $(disk_of UAS) $(disk_of GADGET)" && writes yes $disks && mount /dev/${stick}1 /mnt && echo again >/mnt/again && umount /mnt'
+switch disable $disks
 check "disable again: all storage blocked, both keyboards work" 'retry "blocked STICK UAS GADGET" && keyboards_work'
-echo "VMTEST done"
-poweroff -f
+echo "VMTEST done" && poweroff -f

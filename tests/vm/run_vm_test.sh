@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# varnholt-policy from STAGE (the unpacked .deb) on Debian 12's kernel in
-# QEMU (TCG; VARNHOLT_VM_ACCEL=kvm where it works). Usage: run_vm_test.sh STAGE WORK
+# varnholt-policy from STAGE (the unpacked .deb) on Debian 12's kernel in QEMU (TCG;
+# VARNHOLT_VM_ACCEL=kvm where it works). Usage: run_vm_test.sh STAGE WORK
 set -euo pipefail
 stage=$(realpath "$1") work=$2 here=$(dirname "$(realpath "$0")")
 mkdir -p "$work/cache" && work=$(realpath "$work")
@@ -25,12 +25,9 @@ for file in /bin/busybox "${programs[@]}" /usr/lib/udev/rules.d/{50-udev-default
     $(ldd "${programs[@]}" "$stage/usr/sbin/varnholt-policy" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
     [[ -e $root$file ]] || install -D "$file" "$root$file"
 done
-for module in xhci-pci usb-storage uas usbhid hid-generic sd_mod evdev ext4 crc32c_generic configfs \
-    dummy_hcd libcomposite usb_f_mass_storage usb_f_hid; do
-    modprobe -d "$kernel" -S "$version" --show-depends "$module"
-done | awk '$1 == "insmod" {print $2}' | sort -u | while read -r module; do
-    install -D -m 644 "$module" "$root${module#"$kernel"}"
-done
+modprobe -d "$kernel" -S "$version" --show-depends -a xhci-pci usb-storage uas usbhid hid-generic sd_mod evdev \
+    ext4 crc32c_generic configfs dummy_hcd libcomposite usb_f_mass_storage usb_f_hid | awk '$1 == "insmod" {print $2}' |
+    sort -u | while read -r module; do install -D -m 644 "$module" "$root${module#"$kernel"}"; done
 cp "$kernel/lib/modules/$version"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
 depmod -b "$root" "$version"
 install -m 755 "$here/guest_init.sh" "$root/init" && ln -s busybox "$root/usr/bin/sh"

@@ -22,8 +22,6 @@
 namespace varnholt::enforce {
 namespace {
 
-using testing::ReadBytes;
-
 // The mode the kernel is given is the mode the main window shows.
 TEST(EnforceTest, ApplyReadsTheModeTheWindowShowsAndWritesNothing) {
     const std::string header = "Windows Registry Editor Version 5.00\n\n";
@@ -55,7 +53,7 @@ TEST(EnforceTest, ApplyReadsTheModeTheWindowShowsAndWritesNothing) {
         const RecordedMode recorded = ReadRecordedMode(hive);
         EXPECT_EQ(recorded.mode, c.expected);
         EXPECT_EQ(!recorded.problem.empty(), c.problem) << recorded.problem;
-        EXPECT_EQ(ReadBytes(hive), c.hive.value_or(""));
+        EXPECT_EQ(testing::ReadBytes(hive), c.hive.value_or(""));
         EXPECT_EQ(std::filesystem::exists(hive), c.hive.has_value());
 
         SharedShell().SetFactory(

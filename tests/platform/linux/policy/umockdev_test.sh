@@ -19,19 +19,16 @@ if [[ $2 == --namespace ]]; then
         device "$pci/$1" SUBSYSTEM=usb DEVTYPE=usb_interface DRIVER="$3" authorized=1 \
             bInterfaceClass="$2" "L: driver=../../../../../../bus/usb/drivers/$3"
     }
+    disk() { device "$1/block/$2" SUBSYSTEM=block DEVTYPE=disk DEVNAME=/dev/$2 MAJOR=8 MINOR=$3 dev=8:$3 ro=0; }
     { # a composite HID+storage device, a keyboard, a UAS disk, a vendor interface, an ATA disk
-        device "$pci/usb1/1-1/1-1:1.1/host6/target6:0:0/6:0:0:0/block/sdx" SUBSYSTEM=block \
-            DEVTYPE=disk DEVNAME=/dev/sdx MAJOR=8 MINOR=250 dev=8:250 ro=0
+        disk "$pci/usb1/1-1/1-1:1.1/host6/target6:0:0/6:0:0:0" sdx 250
         interface usb1/1-1/1-1:1.1 08 usb-storage
         interface usb1/1-1/1-1:1.0 03 usbhid
         interface usb1/1-2/1-2:1.0 03 usbhid
         interface usb2/2-1/2-1:1.0 08 uas
         interface usb2/2-2/2-2:1.0 ff ums-realtek
-        for usb in usb1/1-1 usb1/1-2 usb2/2-1 usb2/2-2 usb1 usb2; do
-            device "$pci/$usb" SUBSYSTEM=usb DEVTYPE=usb_device authorized=1
-        done
-        device $ata/block/sdz \
-            SUBSYSTEM=block DEVTYPE=disk DEVNAME=/dev/sdz MAJOR=8 MINOR=240 dev=8:240 ro=0
+        for usb in usb1/1-1 usb1/1-2 usb2/2-1 usb2/2-2 usb1 usb2; do device "$pci/$usb" SUBSYSTEM=usb DEVTYPE=usb_device authorized=1; done
+        disk $ata sdz 240
     } >/run/devices.umockdev
     exec umockdev-run -d /run/devices.umockdev -- "$self" "$policy" --testbed
 fi
@@ -39,13 +36,9 @@ mkdir -p /sys/bus/usb && : >/sys/bus/usb/drivers_probe
 rules=/etc/udev/rules.d/61-varnholt.rules composite=$pci/usb1/1-1 failures=0
 hid=(1-1:1.0 1-2:1.0) storage=(1-1:1.1 2-1:1.0 2-2:1.0)
 
-check() { # check DESCRIPTION CODE
-    if eval "$2"; then echo "ok   $1"; else echo "FAIL $1" && cat /run/err && ((++failures)); fi
-}
+check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1" && cat /run/err && ((++failures)); fi; }
 run() { status=0 && "$policy" "$@" >/run/out 2>/run/err || status=$?; }
-authorized() { # authorized 0|1 INTERFACE...
-    for iface in "${@:2}"; do [[ $(cat "/sys/bus/usb/devices/$iface/authorized") == "$1" ]] || return 1; done
-}
+authorized() { for iface in "${@:2}"; do [[ $(cat /sys/bus/usb/devices/$iface/authorized) == "$1" ]] || return 1; done; }
 udev_test() { # udev_test ACTION DEVPATH: udevadm's report; it exits 0 on a bad rule, so grep
     out=$(udevadm test --action="$1" "/sys$2" 2>&1)
     ! grep -i 61-varnholt.rules <<<"$out" | grep -Ei 'invalid|error|fail|unknown|ignor' >&2
@@ -56,27 +49,23 @@ untouched() { # untouched ACTION DEVPATH...: our rules change none of them
 
 echo '[broken' >/var/lib/varnholt/machine.reg
 run apply
-check "damaged hive: exit 3 naming file and line; disable in force, HID untouched" \
+check "damaged hive: exit 3 naming file and line; disable in force, HID untouched; again, nothing to change" \
     '[[ $status == 3 ]] && grep -q "machine.reg line 1" /run/err && grep -q "mode: disable" $rules &&
-     authorized 0 ${storage[*]} && authorized 1 ${hid[*]}'
-run apply
-check "apply again changes nothing" '[[ $status == 3 ]] && grep -q "nothing to change" /run/out'
+     authorized 0 ${storage[*]} && authorized 1 ${hid[*]} && run apply && [[ $status == 3 ]] && grep -q "nothing to change" /run/out'
 rm /var/lib/varnholt/machine.reg
 
 run set readwrite
-check "readwrite: rules of comments only, storage authorized again" \
-    '[[ $status == 0 ]] && ! grep -v "^#" $rules && authorized 1 ${storage[*]} ${hid[*]}'
-check "status --json: recorded and in force" \
-    'grep -q "\"recorded\":\"readwrite\",.*\"in_force\":\"readwrite\"" <<<"$("$policy" status --json)"'
+check "readwrite: rules of comments only, storage authorized again, status says so" \
+    '[[ $status == 0 ]] && ! grep -v "^#" $rules && authorized 1 ${storage[*]} ${hid[*]} &&
+     grep -q "\"recorded\":\"readwrite\",.*\"in_force\":\"readwrite\"" <<<"$("$policy" status --json)"'
 
 run set disable
 check "disable: udev leaves HID interfaces alone" \
     'untouched add $composite/1-1:1.0 $pci/usb1/1-2/1-2:1.0'
 echo 1 >"/sys$composite/1-1:1.1/authorized"
-check "disable: udev deauthorizes a storage interface added" \
-    'udev_test add $composite/1-1:1.1 && authorized 0 1-1:1.1'
-check "disable: udev deauthorizes a storage driver bound to a vendor interface" \
-    'udev_test bind $pci/usb2/2-2/2-2:1.0 && grep -q "authorized.*writing .0." <<<"$out"'
+check "disable: udev deauthorizes a storage interface added, and a storage driver bound to a vendor one" \
+    'udev_test add $composite/1-1:1.1 && authorized 0 1-1:1.1 &&
+     udev_test bind $pci/usb2/2-2/2-2:1.0 && grep -q "authorized.*writing .0." <<<"$out"'
 
 run set readonly
 # The fake disk refuses the read-only ioctl: the failure must show.
