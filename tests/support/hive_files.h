@@ -36,39 +36,30 @@ inline void WriteHive(const std::filesystem::path& path, std::string_view body) 
 // While alive, a process running as root acts as the user "nobody"; others stay as they are.
 class AsOrdinaryUser {
   public:
-    AsOrdinaryUser() {
-        if (::geteuid() != 0)
-            return;
-        const passwd* nobody = ::getpwnam("nobody");
-        if (::seteuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0)
+    AsOrdinaryUser() : dropped_(::geteuid() == 0) {
+        const passwd* nobody = dropped_ ? ::getpwnam("nobody") : nullptr;
+        if (dropped_ && ::seteuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0)
             throw std::runtime_error("seteuid failed");
-        dropped_ = true;
     }
     AsOrdinaryUser(const AsOrdinaryUser&) = delete;
     AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
     ~AsOrdinaryUser() {
-        if (dropped_) {
-            [[maybe_unused]] const int restored = ::seteuid(0);
-        }
+        if (dropped_ && ::seteuid(0) != 0)
+            std::terminate();
     }
-    bool dropped() const noexcept { return dropped_; }
-
-  private:
-    bool dropped_ = false;
+    const bool dropped_;
 };
 
-// While alive, the process has no rights to write into folder (as an ordinary user has none
-// to write the machine's hive).
+// While alive, the process has no rights to write into folder, as an ordinary user has none to
+// write the machine's hive.
 class WithoutWriteRights {
   public:
     explicit WithoutWriteRights(std::filesystem::path folder) : folder_(std::move(folder)) {
-        if (!as_user_.dropped())
+        if (!as_user_.dropped_)
             std::filesystem::permissions(folder_, std::filesystem::perms(0555));
     }
-    WithoutWriteRights(const WithoutWriteRights&) = delete;
-    WithoutWriteRights& operator=(const WithoutWriteRights&) = delete;
     ~WithoutWriteRights() {
-        if (!as_user_.dropped())
+        if (!as_user_.dropped_)
             std::filesystem::permissions(folder_, std::filesystem::perms(0755));
     }
 
