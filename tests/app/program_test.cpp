@@ -1,5 +1,4 @@
-// The whole program without a screen: the real flow, windows, policy and password code over a
-// registry in memory, the test playing the user.
+// The whole program over a registry in memory and no screen, the test playing the user.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -38,8 +37,8 @@ std::string Joined(const Lines& lines) {
     return text;
 }
 
-// Logs the windows shown and hidden; a modal run plays the queued steps, then closes the window
-// as the user would.
+// Logs the windows shown and hidden; a modal run plays the queued steps, noting the message after
+// each, then closes the window as the user would.
 class HeadlessToolkit final : public ui::Toolkit {
   public:
     std::unique_ptr<ui::WindowView> CreateView(Window& window, ui::InputSink& input) override {
@@ -49,8 +48,10 @@ class HeadlessToolkit final : public ui::Toolkit {
         return std::make_unique<View>(log, "hide " + std::string(window.description().name));
     }
     void RunModal(Window& window) override {
-        for (; window.view() != nullptr && !modal_steps.empty(); modal_steps.pop_front())
+        for (; window.view() != nullptr && !modal_steps.empty(); modal_steps.pop_front()) {
             modal_steps.front()(window);
+            notes.push_back(window.view() ? StateOf(*window.FindControl("Label4")) : "closed");
+        }
         if (window.view() != nullptr)
             sink->CloseRequested(window);
     }
@@ -64,6 +65,7 @@ class HeadlessToolkit final : public ui::Toolkit {
     std::deque<std::function<void(Window&)>> modal_steps;
     int quits = 0;
     Lines reports;
+    Lines notes;
 
   private:
     struct View final : ui::WindowView {
@@ -117,10 +119,6 @@ class ProgramTest : public ::testing::Test {
         Type(Loaded(WindowId::kLogin), "Text1", password);
         Click(Loaded(WindowId::kLogin), "Command1");
     }
-    void LogIn() {
-        application.Main();
-        Enter("mango");
-    }
 
     const std::string password_entry =
         RegistrySettingsStore::ValueName(kPasswordApplication, kPasswordSection, kPasswordKey);
@@ -143,9 +141,15 @@ TEST_F(ProgramTest, ARunEndsWithTheLoginWindowOrAFailure) {
     ::testing::internal::CaptureStderr();
     const auto fail = [this] { toolkit.sink->Dispatch([] { throw std::logic_error("x"); }); };
     EXPECT_EQ(app::RunProgram(toolkit, fail, [&](int code) { exit_status = code; }), 1);
-    ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(exit_status, 1);
-    EXPECT_EQ(toolkit.reports, Lines{"Run-time error '51':\n\nInternal error: x"});
+    application.Main();  // and a window shown modally while it is shown
+    Enter("mango");
+    EXPECT_THROW(application.Dispatch([this] { application.ShowModal(WindowId::kForm1); }),
+                 ProcessEnded);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(toolkit.reports, (Lines{"Run-time error '51':\n\nInternal error: x",
+                                      "Run-time error '400':\n\nForm already displayed; "
+                                      "can't show modally"}));
 }
 
 // Only the stored password opens the main window, up before the login window goes.
@@ -164,67 +168,30 @@ TEST_F(ProgramTest, OnlyTheStoredPasswordOpensTheMainWindowAndClosingItEndsTheRu
     application.CloseRequested(Loaded(WindowId::kForm1));
     EXPECT_EQ(toolkit.quits, 1);
     EXPECT_FALSE(SharedShell().Exists());
-    EXPECT_TRUE(PasswordHash().empty());
 }
 
-struct LoadCase {
-    std::int32_t start;
-    std::int32_t write_protect;
-    RegValue lock;
-    const char* calls;  // the load's calls on the registry, in order
-    const char* shown;  // the option selected, the picture, the check box
-};
-
-class Form1LoadTest : public ProgramTest, public ::testing::WithParamInterface<LoadCase> {};
-
-// The mode read is applied once more and shown; only a set lock is written again (as 1).
-TEST_P(Form1LoadTest, AppliesTheModeReadAgainAndShowsItWithTheLock) {
-    const LoadCase& c = GetParam();
-    hive->values = {{kUsbStorageStart, c.start},
-                    {kWriteProtect, c.write_protect},
-                    {kDisableRegistryTools, c.lock}};
+// The mode read is applied once more and shown; only a set lock is written again (as 1). Each
+// click writes at once, the picture following the mode; a refused write ends the program with
+// the report, the picture left as it was.
+TEST_F(ProgramTest, TheMainWindowShowsTheModeReadAndWritesEachClickAtOnce) {
+    hive->values = {{kUsbStorageStart, 3}, {kWriteProtect, 1}, {kDisableRegistryTools, 2}};
+    hive->values[password_entry] = 7;  // not text: the initial password
     application.Main();
     hive->log.clear();
     Enter("mango");
-    EXPECT_EQ(Joined(hive->log), c.calls);
-    std::string shown;
-    for (const char* option : {"Optiond", "Optionr", "Optionrw"})
-        shown += State(WindowId::kForm1, option) == "1" ? option : "";
-    EXPECT_EQ(
-        shown + " " + State(WindowId::kForm1, "Image1") + " " + State(WindowId::kForm1, "Check1"),
-        c.shown);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ModesAndLocks, Form1LoadTest,
-    ::testing::Values(
-        LoadCase{4, 0, 0,
-                 "read Start; write Start=4; write WriteProtect=1; read DisableRegistryTools",
-                 "Optiond DISABLE 0"},
-        LoadCase{3, 1, 2,
-                 "read Start; write Start=3; read WriteProtect; write Start=3; "
-                 "write WriteProtect=1; read DisableRegistryTools; write DisableRegistryTools=1",
-                 "Optionr READONLY 1"},
-        LoadCase{3, 0, "yes",
-                 "read Start; write Start=3; read WriteProtect; write Start=3; "
-                 "write WriteProtect=0; read DisableRegistryTools",
-                 "Optionrw RW 0"}));
-
-// Each click writes at once, the picture following the mode; a refused write ends the program
-// with the report, the picture left as it was.
-TEST_F(ProgramTest, ClicksWriteAtOnceAndARefusedWriteEndsTheProgram) {
-    hive->values = {{kUsbStorageStart, 3}, {kWriteProtect, 0}};
-    LogIn();
-    hive->log.clear();
-    for (const char* control : {"Optionrw", "Optiond", "Check1", "Check1"})
+    EXPECT_EQ(State(WindowId::kForm1, "Optionr") + State(WindowId::kForm1, "Optionrw") +
+                  State(WindowId::kForm1, "Image1") + State(WindowId::kForm1, "Check1"),
+              "10READONLY1");
+    for (const char* control : {"Optionr", "Optiond", "Check1", "Check1"})
         Click(Loaded(WindowId::kForm1), control);
     EXPECT_EQ(Joined(hive->log),
-              "write Start=4; write WriteProtect=1; "
-              "write DisableRegistryTools=1; write DisableRegistryTools=0");
+              "read Start; write Start=3; read WriteProtect; write Start=3; write WriteProtect=1; "
+              "read DisableRegistryTools; write DisableRegistryTools=1; write Start=4; "
+              "write WriteProtect=1; write DisableRegistryTools=0; write DisableRegistryTools=1");
     EXPECT_EQ(State(WindowId::kForm1, "Image1"), "DISABLE");
     hive->refused = "WriteProtect";
     ::testing::internal::CaptureStderr();
-    EXPECT_THROW(Click(Loaded(WindowId::kForm1), "Optionr"), ProcessEnded);
+    EXPECT_THROW(Click(Loaded(WindowId::kForm1), "Optionrw"), ProcessEnded);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Run-time error '-2147024891 (0x80070005)':\n\nAccess is denied.\n");
     EXPECT_EQ(exit_status, 1);
@@ -232,55 +199,41 @@ TEST_F(ProgramTest, ClicksWriteAtOnceAndARefusedWriteEndsTheProgram) {
     application.Dispatch([] { FAIL() << "input after the end"; });
 }
 
-TEST_F(ProgramTest, AShownWindowShownModallyEndsTheProgram) {
-    LogIn();
-    ::testing::internal::CaptureStderr();
-    EXPECT_THROW(application.Dispatch([this] { application.ShowModal(WindowId::kForm1); }),
-                 ProcessEnded);
-    ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(toolkit.reports,
-              Lines{"Run-time error '400':\n\nForm already displayed; can't show modally"});
-}
-
 // The current password is checked first, then the confirmation; only a key in the first box
 // clears the message. A change is stored, in force at once; the dialog blocks the main window.
 TEST_F(ProgramTest, OnlyAConfirmedPasswordChangeIsStoredAndInForceAtOnce) {
-    LogIn();
+    hive->values[password_entry] = "";  // empty: the initial password
+    application.Main();
+    Enter("mango");
     hive->log.clear();
-    Lines notes;
-    const auto note = [&notes](Window& dialog) {
-        notes.push_back(dialog.view() ? StateOf(*dialog.FindControl("Label4")) : "closed");
-    };
     const auto attempt = [&](std::string current, std::string fresh, std::string confirm) {
         return [=, this](Window& dialog) {
             Type(dialog, "Text1", current);
             Type(dialog, "Text2", fresh);
             Type(dialog, "Text3", confirm);
             Click(dialog, "Command1");
-            note(dialog);
         };
     };
     const auto key = [&](const char* box) {
-        return [=, this](Window& dialog) {
-            Type(dialog, box, "x");
-            note(dialog);
-        };
+        return [=, this](Window& dialog) { Type(dialog, box, "x"); };
     };
     Window& form1 = Loaded(WindowId::kForm1);
+    const auto close_main_window = [&](Window&) { application.CloseRequested(form1); };
     toolkit.modal_steps = {attempt("Mango", "same", "same"),
                            attempt("mango", "Tern", "tern"),
                            key("Text3"),
                            key("Text1"),
-                           [&](Window&) { application.CloseRequested(form1); },
+                           close_main_window,
                            attempt("mango", "Tern 7é", "Tern 7é")};
     Click(form1, "Command1");
     toolkit.modal_steps = {attempt("mango", "", ""), attempt("Tern 7é", "", "")};
     Click(form1, "Command1");
-    EXPECT_EQ(Joined(notes),
-              "Current password error; Confirm password error; Confirm password error; ; "
+    EXPECT_EQ(Joined(toolkit.notes),
+              "Current password error; Confirm password error; Confirm password error; ; ; "
               "closed; Current password error; closed");
     EXPECT_EQ(Joined(hive->log),
               "write p=" + PasswordDigest("Tern 7é") + "; write p=" + PasswordDigest(""));
+    EXPECT_EQ(hive->types[password_entry], "REG_SZ");
     Click(form1, "Optionr");
     EXPECT_EQ(State(WindowId::kForm1, "Image1"), "READONLY");
 }

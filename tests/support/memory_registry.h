@@ -24,8 +24,7 @@ class MemoryRegistry final : public RegistryShell {
     explicit MemoryRegistry(std::shared_ptr<MemoryHive> hive) : hive_(std::move(hive)) {}
 
     RegValue RegRead(const std::string& name) override {
-        hive_->log.push_back("read " + LastPart(name));
-        DenyIfRefused(name);
+        Call("read ", name, "");
         const auto found = hive_->values.find(name);
         if (found == hive_->values.end())
             Raise(ErrorNumber(registry_error::kNotFound), "MemoryRegistry", "not found");
@@ -33,19 +32,17 @@ class MemoryRegistry final : public RegistryShell {
     }
     void RegWrite(const std::string& name, const RegValue& value, std::string_view type) override {
         const auto* number = std::get_if<std::int32_t>(&value);
-        hive_->log.push_back("write " + LastPart(name) + "=" +
-                             (number ? std::to_string(*number) : std::get<std::string>(value)));
-        DenyIfRefused(name);
+        Call("write ", name,
+             "=" + (number ? std::to_string(*number) : std::get<std::string>(value)));
         hive_->values[name] = value;
         hive_->types[name] = std::string(type);
     }
 
   private:
-    static std::string LastPart(const std::string& name) {
-        return name.substr(name.rfind('\\') + 1);
-    }
-    void DenyIfRefused(const std::string& name) const {
-        if (LastPart(name) == hive_->refused)
+    void Call(const char* verb, const std::string& name, const std::string& value) const {
+        const std::string last_part = name.substr(name.rfind('\\') + 1);
+        hive_->log.push_back(verb + last_part + value);
+        if (last_part == hive_->refused)
             Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell", "Access is denied.");
     }
 

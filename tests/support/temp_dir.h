@@ -1,5 +1,4 @@
-// A fresh folder for one test, removed with everything in it at the end. Portable: the
-// Windows build runs the same tests.
+// A fresh folder for one test, removed with everything in it at the end; portable.
 #pragma once
 
 #include <filesystem>
