@@ -15,15 +15,27 @@ namespace {
 
 using testing::MemoryRegistry;
 using testing::RaisedError;
-using Stored = std::optional<RegValue>;  // nullopt: the value is missing
 using Log = std::vector<std::string>;
+
+// Reads pass through; every write is denied.
+class WriteDenied final : public RegistryShell {
+  public:
+    explicit WriteDenied(std::shared_ptr<testing::MemoryHive> hive) : inner_(std::move(hive)) {}
+    RegValue RegRead(const std::string& name) override { return inner_.RegRead(name); }
+    void RegWrite(const std::string&, const RegValue&, std::string_view) override {
+        Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell", "Access is denied.");
+    }
+
+  private:
+    MemoryRegistry inner_;
+};
 
 class UsbPolicyTest : public ::testing::Test {
   protected:
     void SetUp() override {
         SharedShell().SetFactory([hive = hive_] { return std::make_unique<MemoryRegistry>(hive); });
     }
-    void Store(const char* name, const Stored& value) {
+    void Store(const char* name, const std::optional<RegValue>& value) {
         if (value)
             hive_->values[name] = *value;
         else
@@ -66,10 +78,10 @@ TEST_F(UsbPolicyTest, ModeFollowsTheValuesAndTheSharedRuleAgrees) {
         Store(policy_value::kWriteProtect, c.write_protect);
         EXPECT_EQ(GetUsbState(), c.expected);
         EXPECT_EQ(UsbModeOf({c.start, c.write_protect}), c.expected);
-        // Unless disabled, Start is written again as 3; disabled, nothing is written.
         EXPECT_EQ(Writes(), c.expected == UsbMode::kDisable ? Log{} : Log{"write Start=3"});
     }
-    hive_->refused = "Start";  // a failed rewrite still reads the mode
+    // A failed rewrite still reads the mode.
+    SharedShell().SetFactory([hive = hive_] { return std::make_unique<WriteDenied>(hive); });
     EXPECT_EQ(GetUsbState(), UsbMode::kReadWrite);
 }
 

@@ -6,8 +6,7 @@ stage=$(realpath "$1") work=$2 here=$(dirname "$(realpath "$0")")
 mkdir -p "$work/cache" && work=$(realpath "$work")
 
 kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
-package=$(kernel_package)
-[[ -n $package ]] || { apt-get update -qq && package=$(kernel_package); }
+package=$(kernel_package) && [[ -n $package ]] || { apt-get update -qq && package=$(kernel_package); }
 [[ -n $package ]] || { echo "apt knows no linux-image-amd64" >&2 && exit 1; }
 version=${package#linux-image-} kernel=$work/cache/${package#linux-image-}
 if [[ ! -f $kernel/done ]]; then

@@ -9,11 +9,7 @@ if [[ $2 == --namespace ]]; then
     mount --make-rprivate /
     for folder in /run /etc/udev/rules.d /var/lib/varnholt; do mkdir -p $folder && mount -t tmpfs tmpfs $folder; done
     device() { # device PATH [KEY=VALUE]...: E: for upper-case keys, A: for attributes
-        echo "P: $1"
-        for pair in "${@:2}"; do
-            case $pair in L:*) echo "$pair" ;; [A-Z]*) echo "E: $pair" ;; *) echo "A: $pair" ;; esac
-        done
-        echo
+        echo "P: $1" && printf '%s\n' "${@:2}" | sed -E '/^L:/!{s/^[A-Z]/E: &/;t;s/^/A: /}' && echo
     }
     interface() { # interface PATH CLASS DRIVER
         device "$pci/$1" SUBSYSTEM=usb DEVTYPE=usb_interface DRIVER="$3" authorized=1 \
@@ -43,9 +39,7 @@ udev_test() { # udev_test ACTION DEVPATH: udevadm's report; it exits 0 on a bad 
     out=$(udevadm test --action="$1" "/sys$2" 2>&1)
     ! grep -i 61-varnholt.rules <<<"$out" | grep -Ei 'invalid|error|fail|unknown|ignor' >&2
 }
-untouched() { # untouched ACTION DEVPATH...: our rules change none of them
-    for path in "${@:2}"; do udev_test "$1" "$path" && ! grep -q VARNHOLT <<<"$out" || return 1; done
-}
+untouched() { for path in "${@:2}"; do udev_test "$1" "$path" && ! grep -q VARNHOLT <<<"$out" || return 1; done; }
 
 echo '[broken' >/var/lib/varnholt/machine.reg
 run apply
