@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The Windows program as a user meets it under Wine, with Wine's reg tool as the witness: the
 # main window's clicks write the mode, the lock and a new password. Then, the storage policy
-# only readable (a user who is no administrator), the error is reported and nothing changes.
-#   e2e.sh VARNHOLT_EXE KEY_ACCESS_EXE
+# only readable (no administrator), the error is reported and nothing changes. ARGS: EXE KEY_ACCESS
 : "${WINEPREFIX:?the test session gives the prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="$(cat "$WINEPREFIX/.display")"
 source "$(dirname "$0")/../e2e/drive.sh"
@@ -48,7 +47,6 @@ wait_window Varnholt >/dev/null || fail "the main window went away"
 xdotool key alt+F4
 wait_program_end
 expect_eq "closing the main window ends the program" "$program_exit" 0
-expect_eq "no error reported" "$(cat "$work/stderr")" ""
 
 wine "$2" "${usb_stor#HKLM\\}"
 start_program wine "$1"
