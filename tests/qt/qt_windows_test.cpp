@@ -65,14 +65,6 @@ void Type(QWidget* form, const char* text) {
         QTest::keyClick(form->windowHandle(), *text);
 }
 
-// Logs in with the initial password through the keyboard; returns the main window.
-QWidget* LogIn(app::Application& application) {
-    application.Main();
-    Type(Shown("Login"), "mango");
-    Press(Shown("Login"), Qt::Key_Return);
-    return Shown("Form1");
-}
-
 }  // namespace
 
 class QtWindowsTest : public QObject {
@@ -90,8 +82,16 @@ class QtWindowsTest : public QObject {
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
+    void closingTheLoginWindowEndsTheEventLoop() {
+        QTimer::singleShot(0, [] { Shown("Login")->windowHandle()->close(); });
+        QCOMPARE(app::RunProgram(program->toolkit, [] { QApplication::exec(); }), 0);
+    }
+
     // Typed text shows masked, Enter clicks the default button, a refusal shows in the label.
-    void typingThePasswordAndEnterOpensTheMainWindow() {
+    // Clicks and arrow keys on the options write at once. While the dialog is open the main
+    // window takes no input; once it closes, the main window has the keyboard again, on the
+    // button that opened it.
+    void theWindowsTakeKeysAndClicksAndTheChangePasswordDialogIsModal() {
         program->application->Main();
         QWidget* login = Shown("Login");
         QVERIFY(login);
@@ -102,20 +102,8 @@ class QtWindowsTest : public QObject {
         Press(login, Qt::Key_A, Qt::ControlModifier);
         Type(login, "mango");
         Press(login, Qt::Key_Return);
-        QVERIFY(Shown("Form1"));
         QCOMPARE(Shown("Login"), nullptr);
-    }
-
-    void closingTheLoginWindowEndsTheEventLoop() {
-        QTimer::singleShot(0, [] { Shown("Login")->windowHandle()->close(); });
-        QCOMPARE(app::RunProgram(program->toolkit, [] { QApplication::exec(); }), 0);
-    }
-
-    // Clicks and arrow keys on the options write at once. While the dialog is open the main
-    // window takes no input; once it closes, the main window has the keyboard again, on the
-    // button that opened it.
-    void theMainWindowWritesAtOnceAndTheChangePasswordDialogIsModal() {
-        QWidget* main = LogIn(*program->application);
+        QWidget* main = Shown("Form1");
         QVERIFY(main);
         Click(main, "Optionr");
         QCOMPARE(Stored(policy_value::kWriteProtect), RegValue(1));
@@ -158,7 +146,10 @@ class QtWindowsTest : public QObject {
     // Should every event loop be told to end while the dialog is open (as when the session
     // ends), the dialog's loop ends with them and the dialog is later removed without harm.
     void aDialogWhoseLoopEndedFromOutsideIsRemovedSafely() {
-        QWidget* main = LogIn(*program->application);
+        program->application->Main();
+        Type(Shown("Login"), "mango");
+        Press(Shown("Login"), Qt::Key_Return);
+        QWidget* main = Shown("Form1");
         QVERIFY(main);
         QTimer::singleShot(10, [] { QCoreApplication::exit(0); });
         Click(main, "Command1");
