@@ -17,30 +17,6 @@
 namespace varnholt::platform::qt {
 namespace {
 
-// The whole program over a registry in memory: nothing of the machine's registry in reach.
-struct QtProgram {
-    QtProgram() {
-        SharedShell().SetFactory(
-            [h = hive] { return std::make_unique<testing::MemoryRegistry>(h); });
-        SharedSettingsStore().SetFactory([h = hive] {
-            return std::make_unique<RegistrySettingsStore>(
-                std::make_unique<testing::MemoryRegistry>(h));
-        });
-        PasswordHash().clear();
-    }
-    ~QtProgram() {
-        application.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        SharedShell().Reset();
-        SharedSettingsStore().Reset();
-    }
-
-    std::shared_ptr<testing::MemoryHive> hive = std::make_shared<testing::MemoryHive>();
-    QtToolkit toolkit;
-    std::unique_ptr<app::Application> application =
-        std::make_unique<app::Application>(toolkit, [](int) {});
-};
-
 // The window of that name once it is visible and exposed, or null.
 QWidget* Shown(const QString& window_name) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -70,21 +46,29 @@ void Type(QWidget* form, const char* text) {
 class QtWindowsTest : public QObject {
     Q_OBJECT
 
-  private:
-    std::unique_ptr<QtProgram> program;
+    std::shared_ptr<testing::MemoryHive> hive;
+    QtToolkit toolkit;
+    std::unique_ptr<app::Application> application;
 
-    RegValue Stored(const char* name) const { return program->hive->values.at(name); }
+    RegValue Stored(const char* name) const { return hive->values.at(name); }
 
   private slots:
-    void init() { program = std::make_unique<QtProgram>(); }
-    void cleanup() {
-        program.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    // The whole program over a registry in memory: nothing of the machine's registry in reach.
+    void init() {
+        hive = std::make_shared<testing::MemoryHive>();
+        SharedShell().SetFactory(
+            [h = hive] { return std::make_unique<testing::MemoryRegistry>(h); });
+        SharedSettingsStore().SetFactory([h = hive] {
+            return std::make_unique<RegistrySettingsStore>(
+                std::make_unique<testing::MemoryRegistry>(h));
+        });
+        PasswordHash().clear();
+        application = std::make_unique<app::Application>(toolkit, [](int) {});
     }
-
-    void closingTheLoginWindowEndsTheEventLoop() {
-        QTimer::singleShot(0, [] { Shown("Login")->windowHandle()->close(); });
-        QCOMPARE(app::RunProgram(program->toolkit, [] { QApplication::exec(); }), 0);
+    void cleanup() {
+        application.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
     // Typed text shows masked, Enter clicks the default button, a refusal shows in the label.
@@ -92,7 +76,7 @@ class QtWindowsTest : public QObject {
     // window takes no input; once it closes, the main window has the keyboard again, on the
     // button that opened it.
     void theWindowsTakeKeysAndClicksAndTheChangePasswordDialogIsModal() {
-        program->application->Main();
+        application->Main();
         QWidget* login = Shown("Login");
         QVERIFY(login);
         Type(login, "Mango");
@@ -108,7 +92,7 @@ class QtWindowsTest : public QObject {
         Click(main, "Optionr");
         QCOMPARE(Stored(policy_value::kWriteProtect), RegValue(1));
         QCOMPARE(main->findChild<QLabel*>("Image1")->pixmap().toImage(),
-                 program->toolkit.Pixmap("READONLY").toImage());
+                 toolkit.Pixmap("READONLY").toImage());
         Press(main, Qt::Key_Down);
         QVERIFY(main->findChild<QAbstractButton*>("Optiond")->isChecked());
         QCOMPARE(Stored(policy_value::kUsbStorageStart), RegValue(4));
@@ -146,7 +130,7 @@ class QtWindowsTest : public QObject {
     // Should every event loop be told to end while the dialog is open (as when the session
     // ends), the dialog's loop ends with them and the dialog is later removed without harm.
     void aDialogWhoseLoopEndedFromOutsideIsRemovedSafely() {
-        program->application->Main();
+        application->Main();
         Type(Shown("Login"), "mango");
         Press(Shown("Login"), Qt::Key_Return);
         QWidget* main = Shown("Form1");
@@ -154,7 +138,7 @@ class QtWindowsTest : public QObject {
         QTimer::singleShot(10, [] { QCoreApplication::exit(0); });
         Click(main, "Command1");
         QVERIFY(Shown("SetPassword"));
-        program.reset();
+        application.reset();
         // The exit, asked for outside the main loop, would end the next tests' loops at once.
         QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
         QApplication::exec();
