@@ -44,18 +44,17 @@ wait_program_end() {
     stop_program
 }
 
-visible_windows() {  # title: how many of the program's windows of this title are on the screen
-    { xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" 2>/dev/null ||
-        true; } | wc -l
+find_windows() {  # title
+    xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" 2>/dev/null
 }
+visible_windows() { { find_windows "$1" || true; } | wc -l; }  # title: how many show
 
 # Prints the window's id once it shows and gives it the keyboard (there is no window manager).
 # A window going away mid-search ends xdotool with an X error: it then searches again.
 wait_window() {  # title
     local window="" deadline=$((SECONDS + 20))
     while [[ -z "$window" ]] && ((SECONDS < deadline)); do
-        window="$(xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" \
-            2>/dev/null | head -n1)" || sleep 0.1
+        window="$(find_windows "$1" | head -n1)" || sleep 0.1
     done
     [[ -n "$window" ]] && xdotool mousemove 0 0 windowfocus --sync "$window" && echo "$window"
 }

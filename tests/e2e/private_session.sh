@@ -24,8 +24,7 @@ mount -t tmpfs tmpfs /var/lib
 mount -t tmpfs tmpfs "$home"
 machine_hive=/var/lib/varnholt/machine.reg
 user_hive=$home/.config/varnholt/user.reg
-export HOME=$scratch/home
-mkdir -p "$HOME"
+export HOME=$scratch
 unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME QT_QPA_PLATFORM
 
 # The data of one value in a hive file the program wrote: hive_value FILE 'HKEY_...\Key' Name

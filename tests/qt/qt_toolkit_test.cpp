@@ -45,7 +45,6 @@ class QtToolkitTest : public QObject {
         const std::tuple<Qt::Key, Qt::KeyboardModifiers, int, int> cases[] = {
             {Qt::Key_A, {}, 0x41, 0},
             {Qt::Key_Exclam, Qt::ShiftModifier, 0x31, 1},  // Shift+1
-            {Qt::Key_ParenRight, Qt::ShiftModifier, 0x30, 1},
             {Qt::Key_5, Qt::KeypadModifier, 0x65, 0},
             {Qt::Key_Asterisk, Qt::KeypadModifier, 0x6A, 0},
             {Qt::Key_Shift, {}, 0x10, 1},

@@ -1,10 +1,8 @@
 // The real windows on Qt, used through Qt's own input path as a user would use them, so that
 // modality, focus, default buttons and hit-testing take part.
 #include <QAbstractButton>
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTimer>
 #include <QtTest>
 
 #include "app/application.h"

@@ -13,8 +13,6 @@
 namespace varnholt {
 namespace {
 
-using testing::RaisedError;
-
 long OpenDescriptorCount() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
@@ -37,7 +35,7 @@ TEST(PosixHashFileTest, FailuresGiveTheRuntimesNumberAndLeaveNoDescriptorOpen) {
     };
     for (const auto& [name, number] : cases) {
         testing::AsOrdinaryUser as_user;  // permissions do not bind the superuser
-        EXPECT_EQ(RaisedError([&] { hasher.HashFile(name); }).number(), number) << name;
+        EXPECT_EQ(testing::RaisedError([&] { hasher.HashFile(name); }).number(), number) << name;
     }
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
