@@ -8,7 +8,10 @@ stage=$(realpath "$1") cache=$2 out=$3 here=$(dirname "$(realpath "$0")")
 mkdir -p "$cache" "$out"
 cache=$(realpath "$cache") out=$(realpath "$out")
 
-package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
+package=$(kernel_package)
+[[ -n $package ]] || { apt-get update -qq && package=$(kernel_package); }
+[[ -n $package ]] || { echo "apt knows no linux-image-amd64" >&2; exit 1; }
 version=${package#linux-image-}
 kernel=$cache/$version
 if [[ ! -f $kernel/done ]]; then

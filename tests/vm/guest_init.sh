@@ -103,7 +103,7 @@ disks_back() {  # waits until each device has its disk again
 
 # At boot the hive records disable, and the boot unit applies it; the composite is plugged in
 # afterwards, so udev's rules meet it.
-timed boot-apply varnholt-policy apply
+timed boot-apply $(sed -n 's/^ExecStart=//p' /lib/systemd/system/varnholt-policy.service)
 plug dummy_udc.0
 check "disable at boot: usb-storage, uas and the composite's storage blocked" \
     'storage_blocked STICK UAS GADGET'
