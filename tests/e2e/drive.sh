@@ -1,6 +1,5 @@
-# Drives the real program's windows on an X display as a user would (xdotool), for the
-# end-to-end scripts of both builds, and counts the checks that fail. Sourced, never run; the
-# caller sets DISPLAY and may name more clean-up in $at_exit.
+# Sourced by the end-to-end scripts of both builds: drives the program's windows on $DISPLAY
+# with xdotool and counts failed checks. The caller may name more clean-up in $at_exit.
 set -euo pipefail
 
 failures=0
@@ -15,8 +14,7 @@ expect_eq() {  # description, actual, expected
     if [[ "$2" == "$3" ]]; then echo "ok: $1"; else fail "$1: got '$2', expected '$3'"; fi
 }
 
-# For what the program does in its own time: asks again for five seconds before checking.
-expect_soon() {  # description, expected, command...
+expect_soon() {  # description, expected, command...: asks again for five seconds
     local actual=""
     for _ in $(seq 50); do
         actual="$("${@:3}")" || true
@@ -33,8 +31,8 @@ start_program() {  # command...: output to $work/stdout and $work/stderr
 
 stop_program() { { kill -KILL "$program_pid" && wait "$program_pid"; } 2>/dev/null || true; }
 
-# Sets program_exit to the program's status once it has ended, or to "still running" after
-# ten seconds. Not in a command substitution: only this shell can collect its child's status.
+# Sets program_exit to the status, or "still running" after ten seconds. Never in $(...):
+# only this shell can collect its child's status.
 wait_program_end() {
     program_exit="still running"
     for _ in $(seq 100); do
@@ -46,19 +44,17 @@ wait_program_end() {
     stop_program
 }
 
-visible_windows() {  # title: how many of the program's windows of this title are on the screen
-    { xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" 2>/dev/null ||
-        true; } | wc -l
+find_windows() {  # title
+    xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" 2>/dev/null
 }
+visible_windows() { { find_windows "$1" || true; } | wc -l; }  # title: how many show
 
-# Prints the id of the program's window of this title once it shows, and gives it the keyboard:
-# with no window manager, nothing else would. A window going away mid-search (Login unloading
-# as the main window comes) ends xdotool with an X error: the search is then made again.
+# Prints the window's id once it shows and gives it the keyboard (there is no window manager).
+# A window going away mid-search ends xdotool with an X error: it then searches again.
 wait_window() {  # title
     local window="" deadline=$((SECONDS + 20))
     while [[ -z "$window" ]] && ((SECONDS < deadline)); do
-        window="$(xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" \
-            2>/dev/null | head -n1)" || sleep 0.1
+        window="$(find_windows "$1" | head -n1)" || sleep 0.1
     done
     [[ -n "$window" ]] && xdotool mousemove 0 0 windowfocus --sync "$window" && echo "$window"
 }
@@ -68,9 +64,8 @@ type_text() {  # text, then keys to press
     (($# < 2)) || xdotool key "${@:2}"
 }
 
-# Clicks the middle of a control given in twips (left top width height) in a window whose client
-# area has the given size in twips, at 15 twips to the pixel. A frame drawn around the client area
-# has equal borders left, right and below, the caption above.
+# Clicks the middle of a control given in twips, 15 to the pixel; a frame around the client
+# area has equal borders left, right and below, the caption above.
 click_twips() {  # window client_width client_height left top width height
     local WIDTH HEIGHT X Y SCREEN WINDOW
     eval "$(xdotool getwindowgeometry --shell "$1")"
@@ -80,8 +75,7 @@ click_twips() {  # window client_width client_height left top width height
         $((caption + ($5 + $7 / 2) / 15)) sleep 0.2 click 1
 }
 
-# Saves a picture of the window when VARNHOLT_SCREENSHOTS names a folder.
-screenshot() {  # window, name
+screenshot() {  # window, name: saved when VARNHOLT_SCREENSHOTS names a folder
     [[ -z "${VARNHOLT_SCREENSHOTS:-}" ]] ||
         { sleep 0.5 && import -window "$1" "$VARNHOLT_SCREENSHOTS/$2.png"; }  # painted by then
 }

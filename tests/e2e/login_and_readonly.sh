@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The Linux program as a user meets it: the initial password typed and Enter; in the main window,
-# by keyboard alone, "Change Password" and the dialog, twice; then a click on "ReadOnly", whose
-# mode the machine hive must then hold.
-#     login_and_readonly.sh <path of varnholt>
+# login_and_readonly.sh VARNHOLT: the initial password and Enter; "Change Password" and its
+# dialog by keyboard alone, twice; a click on "ReadOnly", whose mode the machine hive must hold.
 set -euo pipefail
 program=$(realpath "$1")
 source "$(dirname "$0")/private_session.sh"
@@ -14,7 +12,7 @@ type_text mango Return
 main=$(wait_window Varnholt) || { fail "no main window after the right password"; finish; }
 expect_soon "the login window goes" 0 visible_windows Login
 
-# The focus is on "Change Password". In the dialog: the current password, then Tab to "Change"
+# The focus is on "Change Password"; in the dialog, the current password and Tab to "Change"
 # with both new boxes empty. The second time the current password is the empty one just set.
 for current in mango ""; do
     xdotool key space

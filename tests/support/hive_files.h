@@ -1,17 +1,13 @@
-// Hive files for tests, in temporary folders and never the machine's own; and the rights to
-// write them taken away.
+// Hive files for tests, never the machine's own; and the rights to write them taken away.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <string_view>
 
 #include "support/temp_dir.h"
 
@@ -36,45 +32,35 @@ inline void WriteHive(const std::filesystem::path& path, std::string_view body) 
 // While alive, a process running as root acts as the user "nobody"; others stay as they are.
 class AsOrdinaryUser {
   public:
-    AsOrdinaryUser() {
-        if (::geteuid() != 0)
-            return;
-        const passwd* nobody = ::getpwnam("nobody");
-        if (::seteuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0)
+    AsOrdinaryUser() : dropped_(::geteuid() == 0) {
+        const passwd* nobody = dropped_ ? ::getpwnam("nobody") : nullptr;
+        if (dropped_ && ::seteuid(nobody != nullptr ? nobody->pw_uid : 65534) != 0)
             throw std::runtime_error("seteuid failed");
-        dropped_ = true;
     }
     AsOrdinaryUser(const AsOrdinaryUser&) = delete;
     AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
     ~AsOrdinaryUser() {
-        if (dropped_) {
-            [[maybe_unused]] const int restored = ::seteuid(0);
-        }
+        if (dropped_ && ::seteuid(0) != 0)
+            std::terminate();
     }
-    bool dropped() const noexcept { return dropped_; }
-
-  private:
-    bool dropped_ = false;
+    const bool dropped_;
 };
 
-// While alive, the process has no rights to write into folder (as an ordinary user has none
-// to write the machine's hive).
-class WithoutWriteRights {
+// While alive, the process has no rights to write into folder, as an ordinary user has none to
+// write the machine's hive.
+class WithoutWriteRights : AsOrdinaryUser {
   public:
     explicit WithoutWriteRights(std::filesystem::path folder) : folder_(std::move(folder)) {
-        if (!as_user_.dropped())
-            std::filesystem::permissions(folder_, std::filesystem::perms(0555));
+        SetMode(0555);
     }
-    WithoutWriteRights(const WithoutWriteRights&) = delete;
-    WithoutWriteRights& operator=(const WithoutWriteRights&) = delete;
-    ~WithoutWriteRights() {
-        if (!as_user_.dropped())
-            std::filesystem::permissions(folder_, std::filesystem::perms(0755));
-    }
+    ~WithoutWriteRights() { SetMode(0755); }
 
   private:
+    void SetMode(int mode) const {
+        if (!dropped_)
+            std::filesystem::permissions(folder_, std::filesystem::perms(mode));
+    }
     std::filesystem::path folder_;
-    AsOrdinaryUser as_user_;
 };
 
 }  // namespace varnholt::testing

@@ -1,11 +1,9 @@
-// A registry held in memory, shared between the shells made over it (a store opened again sees
-// what an earlier one saved). It logs each call by the value's last name part ("read Start",
-// "write Start=3") and refuses what a test asks it to, as a denied registry does.
+// A registry in memory, shared by the shells made over it. It logs each call by the value's last
+// name part ("read Start", "write Start=3") and denies those a test asks it to.
 #pragma once
 
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +15,7 @@ namespace varnholt::testing {
 struct MemoryHive {
     std::map<std::string, RegValue> values;
     std::map<std::string, std::string> types;  // as the writer gave them
-    std::optional<std::uint32_t> failure;      // when set, every call raises this number
-    std::string refused;                       // writes to values of this last name are denied
+    std::string refused;                       // calls on values of this last name are denied
     std::vector<std::string> log;
 };
 
@@ -27,8 +24,7 @@ class MemoryRegistry final : public RegistryShell {
     explicit MemoryRegistry(std::shared_ptr<MemoryHive> hive) : hive_(std::move(hive)) {}
 
     RegValue RegRead(const std::string& name) override {
-        hive_->log.push_back("read " + LastPart(name));
-        RaiseIfFailing();
+        Call("read ", name, "");
         const auto found = hive_->values.find(name);
         if (found == hive_->values.end())
             Raise(ErrorNumber(registry_error::kNotFound), "MemoryRegistry", "not found");
@@ -36,23 +32,18 @@ class MemoryRegistry final : public RegistryShell {
     }
     void RegWrite(const std::string& name, const RegValue& value, std::string_view type) override {
         const auto* number = std::get_if<std::int32_t>(&value);
-        hive_->log.push_back("write " + LastPart(name) + "=" +
-                             (number ? std::to_string(*number) : std::get<std::string>(value)));
-        RaiseIfFailing();
-        if (LastPart(name) == hive_->refused)
-            Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell.RegWrite",
-                  "Access is denied.");
+        Call("write ", name,
+             "=" + (number ? std::to_string(*number) : std::get<std::string>(value)));
         hive_->values[name] = value;
         hive_->types[name] = std::string(type);
     }
 
   private:
-    static std::string LastPart(const std::string& name) {
-        return name.substr(name.rfind('\\') + 1);
-    }
-    void RaiseIfFailing() const {
-        if (hive_->failure)
-            Raise(ErrorNumber(*hive_->failure), "MemoryRegistry", "refused");
+    void Call(const char* verb, const std::string& name, const std::string& value) const {
+        const std::string last_part = name.substr(name.rfind('\\') + 1);
+        hive_->log.push_back(verb + last_part + value);
+        if (last_part == hive_->refused)
+            Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell", "Access is denied.");
     }
 
     std::shared_ptr<MemoryHive> hive_;

@@ -1,5 +1,4 @@
-// A fresh folder for one test, removed with everything in it at the end. Portable: the
-// Windows build runs the same tests.
+// A fresh folder for one test, removed with everything in it at the end; portable.
 #pragma once
 
 #include <filesystem>
@@ -13,15 +12,10 @@ class TempDir {
   public:
     TempDir() {
         std::random_device random;
-        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            const auto candidate =
-                std::filesystem::temp_directory_path() /
+        path_ = std::filesystem::temp_directory_path() /
                 ("varnholt-" + std::to_string(random()) + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate))
-                path_ = candidate;
-        }
-        if (path_.empty())
-            throw std::runtime_error("cannot create a temporary folder");
+        if (!std::filesystem::create_directory(path_))
+            throw std::runtime_error("cannot create " + path_.string());
         // Other users may look in: tests that drop privileges read the hives as such a user.
         std::filesystem::permissions(path_, std::filesystem::perms(0755));
     }

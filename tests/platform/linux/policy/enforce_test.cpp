@@ -2,16 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/loop.h>
 #include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/linux/hive_registry.h"
@@ -22,54 +22,39 @@
 namespace varnholt::enforce {
 namespace {
 
-using testing::ReadBytes;
-using testing::WriteBytes;
-using testing::WriteHive;
-
-constexpr const char* kNoHive = "(no file)";
-
-// The mode the kernel is given is the mode the main window shows, whatever the hive holds.
+// The mode the kernel is given is the mode the main window shows.
 TEST(EnforceTest, ApplyReadsTheModeTheWindowShowsAndWritesNothing) {
+    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const std::string start =
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n\"Start\"=";
+    const std::string policy =
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies]"
+        "\n\"WriteProtect\"=";
     struct Case {
-        const char* hive;  // body after the header, or kNoHive; "!" starts a whole damaged file
+        std::optional<std::string> hive;  // nullopt: no file
         UsbMode expected;
         bool problem;
     };
-    const std::string start_key =
-        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor]\n";
-    const std::string policy_key =
-        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\StorageDevicePolicies]\n";
     for (const Case& c : {
-             Case{kNoHive, UsbMode::kDisable, true},
-             Case{"!garbage", UsbMode::kDisable, true},
-             Case{"", UsbMode::kDisable, false},
-             Case{"S\"Start\"=dword:00000003\n", UsbMode::kReadWrite, false},
-             Case{"S\"Start\"=dword:00000003\nP\"WriteProtect\"=dword:00000001\n",
-                  UsbMode::kReadOnly, false},
-             Case{"S\"Start\"=\"3\"\nP\"WriteProtect\"=\"no\"\n", UsbMode::kReadOnly, false},
-             Case{"S\"Start\"=hex:03,00,00,00\n", UsbMode::kDisable, false},
-             Case{"P\"WriteProtect\"=dword:00000000\nS\"Start\"=dword:3x\n", UsbMode::kDisable,
+             Case{std::nullopt, UsbMode::kDisable, true},
+             Case{"garbage", UsbMode::kDisable, true},
+             Case{header, UsbMode::kDisable, false},
+             Case{header + start + "dword:00000003\n", UsbMode::kReadWrite, false},
+             Case{header + start + "\"3\"\n" + policy + "\"no\"\n", UsbMode::kReadOnly, false},
+             Case{header + start + "hex:03,00,00,00\n", UsbMode::kDisable, false},
+             Case{header + policy + "dword:00000000\n" + start + "dword:3x\n", UsbMode::kDisable,
                   true},
          }) {
-        SCOPED_TRACE(c.hive);
+        SCOPED_TRACE(c.hive.value_or("(no file)"));
         testing::TempDir folder;
         const std::filesystem::path hive = folder.path() / "machine.reg";
-        std::string body = c.hive;
-        for (std::size_t at; (at = body.find("S\"")) != std::string::npos;)
-            body.replace(at, 1, start_key);
-        for (std::size_t at; (at = body.find("P\"")) != std::string::npos;)
-            body.replace(at, 1, policy_key);
-        if (body.starts_with('!'))
-            WriteBytes(hive, body);
-        else if (body != kNoHive)
-            WriteHive(hive, body);
-        const std::string before = ReadBytes(hive);
-
+        if (c.hive)
+            testing::WriteBytes(hive, *c.hive);
         const RecordedMode recorded = ReadRecordedMode(hive);
         EXPECT_EQ(recorded.mode, c.expected);
         EXPECT_EQ(!recorded.problem.empty(), c.problem) << recorded.problem;
-        EXPECT_EQ(ReadBytes(hive), before);
-        EXPECT_EQ(std::filesystem::exists(hive), body != kNoHive);
+        EXPECT_EQ(testing::ReadBytes(hive), c.hive.value_or(""));
+        EXPECT_EQ(std::filesystem::exists(hive), c.hive.has_value());
 
         SharedShell().SetFactory(
             [&] { return std::make_unique<platform::HiveRegistry>(hive, ""); });
@@ -84,43 +69,29 @@ TEST(EnforceTest, RulesSkipTheSystemDiskBeforeTheyBlockAnything) {
         const std::size_t skip = rules.find("DEVPATH==\"/devices/pci0000:00/usb2/2-1/*\", GOTO");
         EXPECT_LT(skip, rules.find(mode == UsbMode::kDisable ? "ATTR{authorized}=\"0\"" : "RUN+="));
     }
-    EXPECT_EQ(RulesMode("# written by hand\n"), std::nullopt);
 }
 
-// Read-only on a real block device: a loop device with a file system mounted read/write.
 TEST(EnforceTest, ReadOnlyHoldsForAMountedFileSystemAndReadWriteUndoesIt) {
     if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         GTEST_SKIP() << "needs root";
     testing::TempDir folder;
-    const std::filesystem::path image = folder.path() / "disk.img", target = folder.path() / "mnt";
-    std::filesystem::create_directory(target);
-    ASSERT_EQ(
-        std::system(
-            ("truncate -s 8M " + image.string() + " && mkfs.ext4 -q " + image.string()).c_str()),
-        0);
-    const int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
-    const int number = ::ioctl(control, LOOP_CTL_GET_FREE);
-    ::close(control);
-    UsbBlockDevice device;
-    device.devnode = "/dev/loop" + std::to_string(number);
-    const int loop = ::open(device.devnode.c_str(), O_RDWR | O_CLOEXEC);
-    const int backing = ::open(image.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_EQ(::ioctl(loop, LOOP_SET_FD, backing), 0) << device.devnode;
-    ::close(backing);
-    // Gone by itself once unmounted and closed, whatever becomes of this test.
-    loop_info64 info{};
-    info.lo_flags = LO_FLAGS_AUTOCLEAR;
-    ::ioctl(loop, LOOP_SET_STATUS64, &info);
-    struct stat status {};
-    ::fstat(loop, &status);
-    device.devnum = status.st_rdev;
-    ASSERT_EQ(::mount(device.devnode.c_str(), target.c_str(), "ext4", 0, nullptr), 0);
-    device.mount_points = MountPointsOf(device.devnum);
-    EXPECT_EQ(device.mount_points, std::vector<std::string>{target.string()});
+    const std::string target = folder.path() / "mnt";
+    const std::string mount = "cd " + folder.path().string() +
+                              " && truncate -s 8M img && mkfs.ext4 -q img && mkdir mnt"
+                              " && mount -o loop img mnt";
+    ASSERT_EQ(std::system(mount.c_str()), 0);
+    struct stat mounted {};
+    ::stat(target.c_str(), &mounted);
+    const std::string number =
+        std::to_string(major(mounted.st_dev)) + ":" + std::to_string(minor(mounted.st_dev));
+    const std::string name = std::filesystem::read_symlink("/sys/dev/block/" + number).filename();
+    const UsbBlockDevice device{.devnode = "/dev/" + name,
+                                .devnum = mounted.st_dev,
+                                .mount_points = MountPointsOf(mounted.st_dev)};
 
     EXPECT_EQ(MakeReadOnly(device), Problems{});
-    EXPECT_EQ(::open((target / "new").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644), -1);
+    EXPECT_EQ(::open((target + "/new").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644), -1);
     EXPECT_EQ(errno, EROFS);
     const int raw = ::open(device.devnode.c_str(), O_WRONLY | O_CLOEXEC);
     const std::string block(4096, '\0');
@@ -128,9 +99,7 @@ TEST(EnforceTest, ReadOnlyHoldsForAMountedFileSystemAndReadWriteUndoesIt) {
     EXPECT_EQ(MakeWritable(device), Problems{});
     EXPECT_EQ(::pwrite(raw, block.data(), block.size(), 1 << 20), 4096);
     ::close(raw);
-
     ::umount2(target.c_str(), MNT_DETACH);
-    ::close(loop);
 }
 
 }  // namespace
