@@ -61,30 +61,44 @@ std::string Unescape(const std::string& field) {
     return text;
 }
 
-// The block devices that / and /boot live on, with the disks and the devices beneath them
-// (a partition's disk; the devices under a mapped or RAID device).
-std::set<dev_t> SystemBlockDevices(udev* context) {
-    std::set<dev_t> found;
+// One line of /proc/self/mountinfo: the device (as major:minor, 0 for btrfs and others), the
+// mount point and the source the file system was mounted from.
+struct Mount {
+    dev_t devnum = 0;
+    std::string target;
+    std::string source;
+};
+
+std::vector<Mount> ReadMounts() {
+    std::vector<Mount> mounts;
     std::ifstream mountinfo("/proc/self/mountinfo");
     std::string line;
     while (std::getline(mountinfo, line)) {
         std::istringstream fields(line);
-        std::string id, parent, numbers, root, target;
+        std::string id, parent, numbers, root, target, field, source;
         fields >> id >> parent >> numbers >> root >> target;
-        target = Unescape(target);
-        if (target != "/" && target != "/boot")
-            continue;
+        while (fields >> field && field != "-") {
+        }
+        fields >> field >> source;
         unsigned major_number = 0, minor_number = 0;
-        if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) != 2)
+        if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) == 2)
+            mounts.push_back(
+                {makedev(major_number, minor_number), Unescape(target), Unescape(source)});
+    }
+    return mounts;
+}
+
+// The block devices that / and /boot live on, with the disks and the devices beneath them
+// (a partition's disk; the devices under a mapped or RAID device).
+std::set<dev_t> SystemBlockDevices(udev* context) {
+    std::set<dev_t> found;
+    for (const Mount& mount : ReadMounts()) {
+        if (mount.target != "/" && mount.target != "/boot")
             continue;
-        dev_t devnum = makedev(major_number, minor_number);
-        if (major_number == 0) {  // btrfs and others: the source names the device
-            std::string field, source;
-            while (fields >> field && field != "-") {
-            }
-            fields >> field >> source;
+        dev_t devnum = mount.devnum;
+        if (major(devnum) == 0) {  // btrfs and others: the source names the device
             struct stat status {};
-            if (::stat(Unescape(source).c_str(), &status) != 0 || !S_ISBLK(status.st_mode))
+            if (::stat(mount.source.c_str(), &status) != 0 || !S_ISBLK(status.st_mode))
                 continue;
             devnum = status.st_rdev;
         }
@@ -147,15 +161,9 @@ Problems SetReadOnlyFlag(const UsbBlockDevice& device, int read_only) {
 
 std::vector<std::string> MountPointsOf(dev_t devnum) {
     std::vector<std::string> mount_points;
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(mountinfo, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, numbers, root, target;
-        fields >> id >> parent >> numbers >> root >> target;
-        if (numbers == std::to_string(major(devnum)) + ":" + std::to_string(minor(devnum)))
-            mount_points.push_back(Unescape(target));
-    }
+    for (Mount& mount : ReadMounts())
+        if (mount.devnum == devnum)
+            mount_points.push_back(std::move(mount.target));
     return mount_points;
 }
 
