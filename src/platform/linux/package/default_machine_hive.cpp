@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
         std::filesystem::remove(output);
         // The user hive is never touched: only machine values are written.
         varnholt::platform::HiveRegistry hives(output, output.string() + ".unused-user-hive");
-        hives.RegWrite(varnholt::policy_value::kUsbStorageStart, varnholt::RegValue(std::int32_t{3}),
-                       "REG_DWORD");
+        hives.RegWrite(varnholt::policy_value::kUsbStorageStart,
+                       varnholt::RegValue(std::int32_t{3}), "REG_DWORD");
         std::filesystem::remove(output.string() + ".lock");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "default_machine_hive: %s\n", error.what());
