@@ -1,11 +1,9 @@
 #include "platform/linux/policy/enforce.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,9 +16,8 @@
 
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/policy/udev_rules.h"
+#include "platform/linux/run_program.h"
 #include "runtime/error.h"
-
-extern char** environ;
 
 namespace varnholt::enforce {
 namespace {
@@ -63,18 +60,10 @@ std::optional<std::string> ReadValue(platform::HiveRegistry& registry, const cha
 
 Problems RunUdevadm(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), kUdevadm);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = ::posix_spawn(&child, kUdevadm, nullptr, nullptr, argv.data(), environ);
-    if (spawned != 0)
-        return {std::string("cannot run ") + kUdevadm + ": " + std::strerror(spawned)};
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    const int status = platform::RunProgram(arguments);
+    if (status < 0)
+        return {std::string("cannot run ") + kUdevadm + ": " + std::strerror(errno)};
+    if (status != 0)
         return {"udevadm " + arguments[1] + " failed"};
     return {};
 }

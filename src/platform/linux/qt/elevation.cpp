@@ -1,8 +1,5 @@
 #include "platform/linux/qt/elevation.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +10,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "platform/linux/run_program.h"
 
 namespace varnholt::platform::qt {
 namespace {
@@ -24,33 +21,6 @@ constexpr int kPkexecNotAuthorized = 126;
 constexpr int kPkexecCannotAuthenticate = 127;
 
 constexpr const char* kRootDisplayGrant = "SI:localuser:root";
-
-// Runs a program found on PATH and waits for it; -1 when it cannot be started.
-int RunAndWait(std::vector<std::string> arguments, bool quiet) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (quiet)
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        errno = error;
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
-}
 
 // Whether the X server already lets root in, by the user's own choice; then that grant is
 // theirs and stays.
@@ -88,13 +58,13 @@ std::optional<int> RunAsRootThroughPkexec() {
     const bool grant_display =
         wayland != nullptr && *wayland != '\0' && !DisplayAlreadyGrantsRoot();
     if (grant_display)
-        RunAndWait({"xhost", std::string("+") + kRootDisplayGrant}, true);
+        RunProgram({"xhost", std::string("+") + kRootDisplayGrant}, true);
 
-    const int status = RunAndWait({"pkexec", self.string()}, false);
+    const int status = RunProgram({"pkexec", self.string()}, false);
     const int start_error = errno;
 
     if (grant_display)
-        RunAndWait({"xhost", std::string("-") + kRootDisplayGrant}, true);
+        RunProgram({"xhost", std::string("-") + kRootDisplayGrant}, true);
 
     if (status < 0) {
         std::fprintf(stderr, "varnholt: cannot start pkexec to ask for administrator rights: %s\n",
