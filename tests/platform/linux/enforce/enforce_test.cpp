@@ -1,4 +1,4 @@
-#include "platform/linux/policy/enforce.h"
+#include "platform/linux/enforce/enforce.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,8 +15,8 @@
 #include <string>
 
 #include "platform/linux/hive_registry.h"
-#include "platform/linux/policy/udev_rules.h"
-#include "platform/linux/policy/usb_storage.h"
+#include "platform/linux/enforce/udev_rules.h"
+#include "platform/linux/enforce/usb_storage.h"
 #include "support/hive_files.h"
 
 namespace varnholt::enforce {

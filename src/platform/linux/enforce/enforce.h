@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/linux/policy/usb_storage.h"
+#include "platform/linux/enforce/usb_storage.h"
 #include "policy/usb_policy.h"
 
 namespace varnholt::enforce {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/linux/hive_registry.h"
-#include "platform/linux/policy/enforce.h"
-#include "platform/linux/policy/udev_rules.h"
+#include "platform/linux/enforce/enforce.h"
+#include "platform/linux/enforce/udev_rules.h"
 #include "runtime/error.h"
 
 namespace varnholt::enforce {

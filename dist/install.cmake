@@ -1,6 +1,6 @@
-# Install layout and the Debian package. The prefix defaults to /usr: the polkit action and
-# the units name the installed programs by their full paths, and polkit reads actions only
-# from /usr/share, so an install elsewhere would not start.
+# Install layout. The prefix defaults to /usr: the polkit action and the units name the
+# installed programs by their full paths, and polkit reads actions only from /usr/share, so an
+# install elsewhere would not start.
 find_package(PkgConfig REQUIRED)
 pkg_get_variable(VARNHOLT_SYSTEMD_UNIT_DIR systemd systemdsystemunitdir)
 if(NOT VARNHOLT_SYSTEMD_UNIT_DIR)
@@ -9,41 +9,46 @@ endif()
 find_program(SCDOC scdoc REQUIRED)
 find_program(GZIP gzip REQUIRED)
 
-set(package_source ${PROJECT_SOURCE_DIR}/src/platform/linux/package)
-set(package_build ${PROJECT_BINARY_DIR}/package)
+set(dist_linux ${CMAKE_CURRENT_SOURCE_DIR}/linux)
+set(dist_build ${PROJECT_BINARY_DIR}/package)
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/varnholt)
 
 install(TARGETS varnholt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
-install(FILES ${VARNHOLT_POLICY_UNITS} DESTINATION ${VARNHOLT_SYSTEMD_UNIT_DIR})
+
+# The units that run apply at boot and whenever the hive changes.
+foreach(unit varnholt-policy.service varnholt-policy.path)
+    configure_file(${dist_linux}/${unit} ${dist_build}/${unit} @ONLY)
+    install(FILES ${dist_build}/${unit} DESTINATION ${VARNHOLT_SYSTEMD_UNIT_DIR})
+endforeach()
 
 # The menu entry, its icons and the polkit action through which an ordinary user's start
 # asks for the administrator password.
-install(FILES ${package_source}/varnholt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${dist_linux}/varnholt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/res/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 set(VARNHOLT_INSTALLED_PROGRAM ${CMAKE_INSTALL_FULL_BINDIR}/varnholt)
-configure_file(${package_source}/org.varnholt.varnholt.policy.in
-    ${package_build}/org.varnholt.varnholt.policy @ONLY)
-install(FILES ${package_build}/org.varnholt.varnholt.policy
+configure_file(${dist_linux}/org.varnholt.varnholt.policy.in
+    ${dist_build}/org.varnholt.varnholt.policy @ONLY)
+install(FILES ${dist_build}/org.varnholt.varnholt.policy
     DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
 # The machine hive a new install starts from, written by the program's own hive store.
-add_executable(default_machine_hive ${package_source}/default_machine_hive.cpp)
+add_executable(default_machine_hive ${dist_linux}/default_machine_hive.cpp)
 target_link_libraries(default_machine_hive PRIVATE varnholt_platform varnholt_warnings)
-add_custom_command(OUTPUT ${package_build}/machine.reg
-    COMMAND default_machine_hive ${package_build}/machine.reg
+add_custom_command(OUTPUT ${dist_build}/machine.reg
+    COMMAND default_machine_hive ${dist_build}/machine.reg
     DEPENDS default_machine_hive
     COMMENT "Writing the default machine hive")
 
 # Manual pages from their scdoc sources, compressed as Debian keeps them.
-file(GLOB man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.scd)
+file(GLOB man_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/man/*.scd)
 set(man_pages)
 foreach(source IN LISTS man_sources)
     get_filename_component(page ${source} NAME_WLE)  # varnholt.1
     string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})
-    set(output ${package_build}/man/${page}.gz)
+    set(output ${dist_build}/man/${page}.gz)
     add_custom_command(OUTPUT ${output}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${package_build}/man
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${dist_build}/man
         COMMAND sh -c [["$0" < "$1" | "$2" -9n > "$3"]] ${SCDOC} ${source} ${GZIP} ${output}
         DEPENDS ${source}
         COMMENT "Writing the manual page ${page}"
@@ -53,17 +58,17 @@ foreach(source IN LISTS man_sources)
 endforeach()
 
 # Debian wants the changelog compressed without a time stamp, as the manual pages.
-add_custom_command(OUTPUT ${package_build}/changelog.gz
-    COMMAND sh -c [["$0" -9n < "$1" > "$2"]] ${GZIP} ${package_source}/changelog
-        ${package_build}/changelog.gz
-    DEPENDS ${package_source}/changelog
+add_custom_command(OUTPUT ${dist_build}/changelog.gz
+    COMMAND sh -c [["$0" -9n < "$1" > "$2"]] ${GZIP} ${dist_linux}/changelog
+        ${dist_build}/changelog.gz
+    DEPENDS ${dist_linux}/changelog
     VERBATIM)
 add_custom_target(package_files ALL
-    DEPENDS ${man_pages} ${package_build}/machine.reg ${package_build}/changelog.gz)
-install(FILES ${package_build}/machine.reg DESTINATION ${CMAKE_INSTALL_DATADIR}/varnholt)
-install(FILES ${package_build}/changelog.gz ${package_source}/copyright DESTINATION ${doc_dir})
+    DEPENDS ${man_pages} ${dist_build}/machine.reg ${dist_build}/changelog.gz)
+install(FILES ${dist_build}/machine.reg DESTINATION ${CMAKE_INSTALL_DATADIR}/varnholt)
+install(FILES ${dist_build}/changelog.gz ${dist_linux}/copyright DESTINATION ${doc_dir})
 
-set(CPACK_GENERATOR DEB)
+# What every package format shares.
 set(CPACK_PACKAGE_NAME varnholt)
 set(CPACK_PACKAGE_VENDOR Varnholt)
 set(CPACK_PACKAGE_CONTACT "Varnholt Maintainers <maintainers@varnholt.invalid>")
@@ -77,17 +82,3 @@ USB mice and keyboards are never affected. Use of the tool is guarded by a
 password. The mode is kept in a hive file in the registry's export format, and
 varnholt-policy brings the kernel into line with it through udev rules, at boot
 and whenever the file changes.")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Beyond the linked libraries: the prompt at start, Qt's platform plugins to reach a display
-# at all, and xhost for Wayland sessions only.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${package_source}/postinst ${package_source}/prerm ${package_source}/postrm)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/deb)
-include(CPack)

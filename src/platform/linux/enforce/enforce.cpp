@@ -1,4 +1,4 @@
-#include "platform/linux/policy/enforce.h"
+#include "platform/linux/enforce/enforce.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/linux/hive_registry.h"
-#include "platform/linux/policy/udev_rules.h"
+#include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/run_program.h"
 #include "runtime/error.h"
 

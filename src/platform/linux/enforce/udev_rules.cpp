@@ -1,4 +1,4 @@
-#include "platform/linux/policy/udev_rules.h"
+#include "platform/linux/enforce/udev_rules.h"
 
 namespace varnholt::enforce {
 namespace {

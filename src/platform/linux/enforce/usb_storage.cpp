@@ -1,4 +1,4 @@
-#include "platform/linux/policy/usb_storage.h"
+#include "platform/linux/enforce/usb_storage.h"
 
 #include <fcntl.h>
 #include <libudev.h>
@@ -18,7 +18,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/linux/policy/udev_rules.h"
+#include "platform/linux/enforce/udev_rules.h"
 
 namespace varnholt::enforce {
 namespace {

@@ -1,0 +1,15 @@
+# The Debian package.
+list(APPEND CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Beyond the linked libraries: the prompt at start, Qt's platform plugins to reach a display
+# at all, and xhost for Wayland sessions only.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${dist_linux}/postinst ${dist_linux}/prerm ${dist_linux}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/deb)
