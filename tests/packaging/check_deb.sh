@@ -24,6 +24,7 @@ expected_files=(
     usr/bin/varnholt
     usr/sbin/varnholt-policy
     usr/share/applications/varnholt.desktop
+    usr/share/bash-completion/completions/varnholt-policy
     usr/share/doc/varnholt/changelog.gz
     usr/share/doc/varnholt/copyright
     usr/share/icons/hicolor/{16x16,32x32,48x48,128x128,256x256}/apps/varnholt.png

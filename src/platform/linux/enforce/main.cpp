@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/hive_registry.h"
 #include "platform/linux/enforce/enforce.h"
 #include "platform/linux/enforce/udev_rules.h"
+#include "platform/linux/hive_registry.h"
 #include "runtime/error.h"
 
 namespace varnholt::enforce {
@@ -25,6 +25,7 @@ constexpr const char* kUsage =
     "  apply             put the recorded mode in force (root)\n"
     "  reset             remove the rules and undo what apply did on attached devices (root)\n"
     "  --help            this text\n"
+    "  --version         the version of this command\n"
     "\n"
     "Exit status: 0 done, 1 a step failed, 2 wrong usage, 3 the hive is missing or damaged\n"
     "(storage is then disabled), 4 not run as root.\n";
@@ -108,6 +109,10 @@ int Status(bool json) {
 int Run(const std::vector<std::string_view>& arguments) {
     if (arguments.size() == 1 && arguments[0] == "--help") {
         std::cout << kUsage;
+        return exit_code::kDone;
+    }
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "varnholt-policy " << VARNHOLT_VERSION << "\n";
         return exit_code::kDone;
     }
     const std::string_view command = arguments.empty() ? "" : arguments[0];
