@@ -8,8 +8,7 @@ if [[ -z "${VARNHOLT_PRIVATE_SESSION:-}" ]]; then
     for namespace in "unshare --mount" "unshare --map-root-user --mount"; do
         if $namespace sh -c 'mount -t tmpfs tmpfs /mnt' 2>/dev/null; then
             export VARNHOLT_PRIVATE_SESSION=1
-            # -noreset: the server stays as it is when its last client leaves, rather than
-            # starting over between one program's run and the next.
+            # -noreset: the server stays as it is between one program's run and the next.
             exec $namespace -- xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
         fi
     done
