@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The built RPM: rpmlint without errors, its files and folders, its requirements; then
-# installed, upgraded to a later release and erased with rpm --root in a scratch root (a
-# private copy-on-write view of this machine), where the scriptlets' effects on files are
-# checked. No systemd runs there, so their daemon-reload, restart and stop are skipped, as in
-# any chroot. ARGS: RPM BUILD_FOLDER
+# The built RPM: rpmlint, its files and folders, its requirements; then installed, upgraded to
+# a later release and erased with rpm --root in a scratch root (a copy-on-write view of this
+# machine), where no systemd runs: the scriptlets' daemon-reload, restart and stop are skipped,
+# as in any chroot, and their effects on files checked. ARGS: RPM BUILD_FOLDER
 set -euo pipefail
 rpm=$1 build=$2
 work=$(mktemp -d)
@@ -19,13 +18,11 @@ diff <({ package_files usr/lib/systemd/system && printf '%s\n' usr/share/{doc/,}
     <(rpm -qlp "$rpm" | sed 's|^/||' | sort) || fail "files and folders"
 
 requires=$(rpm -qpR "$rpm")
-for needed in polkit 'qt6-qtbase-gui >= 6' systemd-udev 'libQt6Widgets.so.6()(64bit)' \
-    'libcrypto.so.3()(64bit)' 'libc.so.6(GLIBC_2.3'; do
+for needed in polkit 'qt6-qtbase-gui >= 6' systemd-udev 'libQt6Widgets.so.6()' 'libcrypto.so.3()'; do
     grep -qF "$needed" <<<"$requires" || fail "no requirement $needed"
 done
 ! grep -E 'pkexec|qt6-qpa|libqt6|-dev' <<<"$requires" || fail "requirements under Debian's names"
 
-echo "== release 2 of the same package, to upgrade to"
 cpack -G RPM --config "$build/CPackConfig.cmake" -D CPACK_RPM_PACKAGE_RELEASE=2 \
     -D CPACK_VARNHOLT_BINARY_DIR="$work" >/dev/null
 echo "== installed, upgraded and erased in a scratch root"

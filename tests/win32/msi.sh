@@ -11,15 +11,13 @@ export DISPLAY="$(cat "$WINEPREFIX/.display")" WINEDEBUG=-all
 
 older="$work/older.msi"
 cmake -D VERSION=0.9.0 -D EXE="$bin/varnholt.exe" -D OUTPUT="$older" -P "$root/dist/windows/msi.cmake"
+# Wine neither shows the entry's icon nor refuses with the message in a silent run: the tables.
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F '\t' -v name="$2" '$1 == name { print $2 }'; }
-code="$(property "$msi" ProductCode)"
-expect_eq "the build's version" "$(property "$msi" ProductVersion)" "$version"
-expect_eq "one upgrade code for every version" "$(property "$older" UpgradeCode)" "$(property "$msi" UpgradeCode)"
-[[ "$(property "$older" ProductCode)" != "$code" ]] || fail "the older package has the same product code"
 expect_eq "per machine, with the icon in its entry" "$(property "$msi" ALLUSERS) $(property "$msi" ARPPRODUCTICON)" "1 varnholt.ico"
 msiinfo export "$msi" LaunchCondition | tr -d '\r' |
     grep -qxF $'NOT WIX_DOWNGRADE_DETECTED\tA newer version of Varnholt is already installed.' ||
     fail "no refusal of a downgrade"
+code="$(property "$msi" ProductCode)"
 
 # What removal must leave: the machine's storage policy and a user's settings.
 kept=('HKLM\SYSTEM\CurrentControlSet\Services\UsbStor|Start|REG_DWORD|0x4'
@@ -37,9 +35,8 @@ shortcut() { find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/Varnholt.ln
 wine msiexec /i "$older" /qn || fail "the older package did not install"
 wine msiexec /i "$msi" /qn || fail "the package did not install over the older one"
 expect_eq "one entry after the upgrade" "$(entries)" 1
-for row in "DisplayName REG_SZ Varnholt" "DisplayVersion REG_SZ $version" "Publisher REG_SZ Varnholt"; do
-    expect_eq "entry: ${row%% *}" "$(reg_value "$entry" "${row%% *}")" "${row#* }"
-done
+expect_eq "the entry's name, version and publisher" "$(for value in DisplayName DisplayVersion Publisher; do
+    reg_value "$entry" $value; done | paste -sd,)" "REG_SZ Varnholt,REG_SZ $version,REG_SZ Varnholt"
 cmp "$installed" "$bin/varnholt.exe" || fail "the installed program is not the build's"
 cmp "$WINEPREFIX/drive_c/windows/Installer/$code/varnholt.ico" "$root/res/varnholt.ico" || fail "entry icon"
 grep -qaF 'C:\Program Files\Varnholt\varnholt.exe' "$(shortcut)" || fail "the shortcut does not start the program"
@@ -53,7 +50,6 @@ any_owner=" " wait_window "Install Failed" >/dev/null || fail "no message refusi
 xdotool key Return
 wait_program_end
 [[ $program_exit != 0 ]] || fail "the older package installed over the newer one"
-expect_eq "the newer one stays" "$(reg_value "$entry" DisplayVersion)" "REG_SZ $version"
 
 wine msiexec /x "$msi" /qn || fail "removal failed"
 expect_eq "removal leaves no entry" "$(entries)" 0
