@@ -44,8 +44,9 @@ wait_program_end() {
     stop_program
 }
 
-find_windows() {  # title: the started program's, or any program's with any_owner set
-    xdotool search --all --onlyvisible ${any_owner:---pid "$program_pid"} --name "^$1\$" 2>/dev/null
+find_windows() {  # title: the started program's windows, or any program's with any_owner=1
+    local owner=(--pid "$program_pid"); [[ -z ${any_owner:-} ]] || owner=()
+    xdotool search --all --onlyvisible "${owner[@]}" --name "^$1\$" 2>/dev/null
 }
 visible_windows() { { find_windows "$1" || true; } | wc -l; }  # title: how many show
 

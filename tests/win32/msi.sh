@@ -46,7 +46,7 @@ wait_window Login >/dev/null || fail "the installed program shows no login windo
 stop_program
 
 start_program wine msiexec /i "$older" /qb
-any_owner=" " wait_window "Install Failed" >/dev/null || fail "no message refusing the older package"
+any_owner=1 wait_window "Install Failed" >/dev/null || fail "no message refusing the older package"
 xdotool key Return
 wait_program_end
 [[ $program_exit != 0 ]] || fail "the older package installed over the newer one"
