@@ -116,5 +116,30 @@ TEST_F(Win32ToolkitTest, AModalWindowTurnsTheOthersOffUntilItGoes) {
     EXPECT_TRUE(IsWindowEnabled(owner));
 }
 
+std::vector<HWND> live_regions_changed;
+void CALLBACK RecordLiveRegion(HWINEVENTHOOK, DWORD, HWND region, LONG, LONG, DWORD, DWORD) {
+    live_regions_changed.push_back(region);
+}
+
+// A refusal is read out as its text appears; a message cleared is not. (The names the boxes and
+// the picture get by annotation need Windows itself: Wine's oleacc takes none.)
+TEST_F(Win32ToolkitTest, ARefusalIsReadOutAsItsTextAppears) {
+    Window login{kLogin};
+    Show(login);
+    Show(dialog_);
+    const HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                        RecordLiveRegion, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    Get<Label>(login, "Label1").SetCaption("Error password");
+    Get<Label>(dialog_, "Label4").SetCaption("");
+    Get<Label>(dialog_, "Label4").SetCaption("Confirm password error");
+    for (MSG message{}; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
+        DispatchMessageW(&message);
+    }
+    UnhookWinEvent(hook);
+    EXPECT_EQ(live_regions_changed, (std::vector<HWND>{Handle(Get<Label>(login, "Label1")),
+                                                       Handle(Get<Label>(dialog_, "Label4"))}));
+}
+
 }  // namespace
 }  // namespace varnholt
