@@ -54,9 +54,12 @@ check("the check box toggled reaches the user hive", hive_holds(user_hive, '"Dis
 main["Change Password"].queryAction().doAction(0)
 dialog = window("SetPassword", [("label", "Current Password"), ("password text", "Current Password"), ("label", "New Password"),
     ("password text", "New Password"), ("label", "Confirm Password"), ("password text", "Confirm Password"), ("label", ""), ("push button", "Change")])
+main["Read/Write"].queryAction().doAction(0)  # the dialog holds the main window off
 dialog["Current Password"].queryEditableText().setTextContents("wrong")
 dialog["Change"].queryAction().doAction(0)
 check("the dialog's refusal is announced", announced("Current password error"), True)
+check("the main window took nothing meanwhile", [hive_holds(machine_hive, '"WriteProtect"=dword:00000001'),
+    main["Read/Write"].getState().contains(pyatspi.STATE_CHECKED)], [True, False])
 check("no event tells a typed character", [text for kind, text in events if kind.startswith("object:text-changed") and set(text) - {"*"}], [])
 run.kill()
 sys.exit(failures > 0)

@@ -108,12 +108,18 @@ TEST_F(Win32ToolkitTest, AModalWindowTurnsTheOthersOffUntilItGoes) {
     Show(main_);
     Show(dialog_);
     const HWND owner = Win32Toolkit::WindowHandle(main_);
+    const HWND option = Handle(Get<OptionButton>(main_, "Optiond"));
     bool owner_enabled_meanwhile = true;
-    input_.on_close = [&] { owner_enabled_meanwhile = IsWindowEnabled(owner) != FALSE; };
+    input_.on_close = [&] {
+        owner_enabled_meanwhile = IsWindowEnabled(owner) != FALSE;
+        SendMessageW(option, BM_CLICK, 0, 0);  // as an accessibility client's default action
+    };
     PostMessageW(Win32Toolkit::WindowHandle(dialog_), WM_CLOSE, 0, 0);
     toolkit_.RunModal(dialog_);  // returns once the close has unloaded the dialog
     EXPECT_FALSE(owner_enabled_meanwhile);
     EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_FALSE(Get<OptionButton>(main_, "Optiond").value());
+    EXPECT_EQ(SendMessageW(option, BM_GETCHECK, 0, 0), BST_UNCHECKED);
 }
 
 std::vector<HWND> live_regions_changed;

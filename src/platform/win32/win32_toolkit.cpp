@@ -468,6 +468,16 @@ void Win32WindowView::Command(int id, int notification) {
     }
     ui::Control& control = *children_[index].control;
     const HWND handle = children_[index].handle;
+    // A window a modal one holds off takes no input; only an accessibility client's action can
+    // still reach its controls, and what that changed on the screen goes back to the model's.
+    if (!IsWindowEnabled(form_)) {
+        for (const Child& child : children_) {
+            if (child.control->description().kind != ui::ControlKind::kLabel) {
+                ControlChanged(*child.control);
+            }
+        }
+        return;
+    }
     switch (control.description().kind) {
         case ui::ControlKind::kCommandButton:
             if (notification == BN_CLICKED) {

@@ -158,6 +158,7 @@ class QtWindowView final : public ui::WindowView {
     void ControlChanged(const ui::Control& control) override;
 
     void Send(const std::function<void()>& input) noexcept { input_.Dispatch(input); }
+    void ShowModelAgain();
     void CloseBox() noexcept { input_.CloseRequested(window_); }
     bool ClickDefaultButton() noexcept;
     void RunModal();
@@ -175,10 +176,18 @@ class QtWindowView final : public ui::WindowView {
     QWidget* option_group_ = nullptr;  // holds the options where the window names their group
 };
 
+// A window that a modal one holds off takes no input; only an accessibility client's action can
+// still reach it, and what that action changed on the screen goes back to the model's state.
 void FormWidget::Send(const std::function<void()>& input) noexcept {
-    if (view_ != nullptr) {
-        view_->Send(input);
+    if (view_ == nullptr) {
+        return;
     }
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal != this) {
+        view_->ShowModelAgain();
+        return;
+    }
+    view_->Send(input);
 }
 
 void FormWidget::closeEvent(QCloseEvent* event) {
@@ -408,6 +417,15 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
             static_cast<QLabel*>(widget)->setPixmap(toolkit_.Pixmap(picture.picture()));
             widget->setAccessibleName(ToQString(picture.alternative_text()));
             break;
+        }
+    }
+}
+
+// Labels keep what they show: setting a message again would read it out again.
+void QtWindowView::ShowModelAgain() {
+    for (const auto& [control, widget] : widgets_) {
+        if (control->description().kind != ui::ControlKind::kLabel) {
+            ControlChanged(*control);
         }
     }
 }
