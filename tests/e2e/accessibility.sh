@@ -3,10 +3,9 @@
 # its own session and accessibility buses; skips (77) without them.
 set -euo pipefail
 program=$(realpath "$1")
-for need in dbus-run-session /usr/libexec/at-spi-bus-launcher; do
-    command -v "$need" >/dev/null || { echo "SKIP: $need is missing" >&2; exit 77; }
-done
-/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: no python3-pyatspi" >&2; exit 77; }
+command -v dbus-run-session >/dev/null && [[ -x /usr/libexec/at-spi-bus-launcher ]] &&
+    /usr/bin/python3 -c 'import pyatspi' 2>/dev/null ||
+    { echo "SKIP: dbus-run-session, at-spi2-core or python3-pyatspi is missing" >&2; exit 77; }
 source "$(dirname "$0")/private_session.sh"
 exec dbus-run-session -- /usr/bin/python3 "$(dirname "$0")/accessibility.py" "$program" \
     "$machine_hive" "$user_hive"
