@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
@@ -161,6 +162,12 @@ std::optional<std::string> AccessibilityBusAddress() {
         // Asked only where the session runs it already, as Qt itself does, so nothing starts.
         if (!session.isConnected() ||
             !session.interface()->isServiceRegistered(QStringLiteral("org.a11y.Bus")))
+            return std::nullopt;
+        // Handed over only where the session has accessibility on, as Qt decides for a user's run.
+        const QDBusInterface status(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                    QStringLiteral("org.a11y.Status"), session);
+        if (!status.property("IsEnabled").toBool() &&
+            !status.property("ScreenReaderEnabled").toBool())
             return std::nullopt;
         const QDBusReply<QString> reply =
             session.call(QDBusMessage::createMethodCall(
