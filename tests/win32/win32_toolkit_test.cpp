@@ -127,15 +127,16 @@ void CALLBACK RecordLiveRegion(HWINEVENTHOOK, DWORD, HWND region, LONG, LONG, DW
     live_regions_changed.push_back(region);
 }
 
-// A refusal is read out as its text appears; a message cleared is not. (The names the boxes and
+// A refusal is read out as its text appears; a message cleared, or the one a window opens with,
+// is not. (The names the boxes and
 // the picture get by annotation need Windows itself: Wine's oleacc takes none.)
 TEST_F(Win32ToolkitTest, ARefusalIsReadOutAsItsTextAppears) {
-    Window login{kLogin};
-    Show(login);
-    Show(dialog_);
     const HWINEVENTHOOK hook =
         SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
                         RecordLiveRegion, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    Window login{kLogin};  // opens with a message of its own, which is not read out
+    Show(login);
+    Show(dialog_);
     Get<Label>(login, "Label1").SetCaption("Error password");
     Get<Label>(dialog_, "Label4").SetCaption("");
     Get<Label>(dialog_, "Label4").SetCaption("Confirm password error");

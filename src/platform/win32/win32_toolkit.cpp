@@ -163,6 +163,8 @@ class Win32WindowView final : public ui::WindowView {
     std::vector<std::wstring> tips_;  // kept for the tool tip control
     std::vector<HWND> disabled_;      // windows this modal one turned off
     bool* modal_ended_ = nullptr;
+    // Messages set from then on are read out; the one a window opens with is not.
+    bool built_ = false;
 };
 
 Win32WindowView::Win32WindowView(Win32Toolkit& toolkit, ui::Window& window, ui::InputSink& input)
@@ -187,6 +189,7 @@ Win32WindowView::Win32WindowView(Win32Toolkit& toolkit, ui::Window& window, ui::
     for (const Child& child : children_) {
         ControlChanged(*child.control);
     }
+    built_ = true;
     toolkit_.views_.push_back(this);
 
     ShowWindow(form_, SW_SHOWNORMAL);
@@ -421,7 +424,7 @@ void Win32WindowView::ControlChanged(const ui::Control& control) {
         case ui::ControlKind::kLabel: {
             const std::string& caption = static_cast<const ui::Label&>(control).caption();
             SetWindowTextW(child->handle, WideText(caption).c_str());
-            if (control.description().announces_caption && !caption.empty()) {
+            if (built_ && control.description().announces_caption && !caption.empty()) {
                 NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, child->handle, OBJID_CLIENT,
                                CHILDID_SELF);
             }

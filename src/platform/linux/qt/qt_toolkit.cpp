@@ -174,6 +174,8 @@ class QtWindowView final : public ui::WindowView {
     ui::CommandButton* default_button_ = nullptr;
     QPointer<QEventLoop> modal_loop_;  // null again once the loop has ended, however it ended
     QWidget* option_group_ = nullptr;  // holds the options where the window names their group
+    // Messages set from then on are read out; the one a window opens with is not.
+    bool built_ = false;
 };
 
 // A window that a modal one holds off takes no input; only an accessibility client's action can
@@ -256,6 +258,7 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         form_->move(screen->availableGeometry().center() - form_->rect().center());
     }
+    built_ = true;
     form_->show();
     // A window shown takes the keyboard, also where no window manager hands it over.
     form_->activateWindow();
@@ -407,7 +410,7 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
         case ui::ControlKind::kLabel: {
             const QString caption = ToQString(static_cast<const ui::Label&>(control).caption());
             static_cast<QLabel*>(widget)->setText(caption);
-            if (control.description().announces_caption && !caption.isEmpty()) {
+            if (built_ && control.description().announces_caption && !caption.isEmpty()) {
                 Announce(widget, caption);
             }
             break;
