@@ -30,7 +30,8 @@ constexpr char kAccessiblePathPrefix[] = "/org/a11y/atspi/accessible/";
 constexpr int kAtspiLiveAssertive = 2;
 constexpr int kBusQueryMilliseconds = 2000;
 
-QAccessible::UpdateHandler qt_update_handler = nullptr;
+// Whatever handled updates before (normally nothing: then Qt passes them to its bridge).
+QAccessible::UpdateHandler previous_update_handler = nullptr;
 
 bool IsLocalBusAddress(const std::string& address) {
     // One unix-socket address: never a program to start (unixexec) or another machine.
@@ -41,7 +42,7 @@ bool IsLocalBusAddress(const std::string& address) {
 void PassOn(QAccessibleEvent* event);
 
 // The text of a password box travels as the screen shows it: one password character for each
-// character typed, in events as in the box's text.
+// character typed, in every event.
 QString Masked(const QLineEdit& box, const QString& text) {
     const int mask = box.style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, &box);
     return QString(text.size(), QChar(mask));
@@ -84,8 +85,8 @@ void MaskPasswordText(QAccessibleEvent* event) {
 
 // Qt's own handling (the platform bridge) runs while no handler is installed.
 void PassOn(QAccessibleEvent* event) {
-    if (qt_update_handler != nullptr) {
-        qt_update_handler(event);
+    if (previous_update_handler != nullptr) {
+        previous_update_handler(event);
         return;
     }
     QAccessible::installUpdateHandler(nullptr);
@@ -123,7 +124,7 @@ QAccessibleInterface* GroupInterface(const QString& class_name, QObject* object)
 }  // namespace
 
 void InstallAccessibility() {
-    qt_update_handler = QAccessible::installUpdateHandler(MaskPasswordText);
+    previous_update_handler = QAccessible::installUpdateHandler(MaskPasswordText);
     QAccessible::installFactory(GroupInterface);
 }
 
