@@ -101,8 +101,9 @@ void Label::SetCaption(std::string caption) {
     Changed();
 }
 
-void PictureBox::SetPicture(const Picture& picture) {
+void PictureBox::SetPicture(const Picture& picture, std::string alternative_text) {
     bitmap_name_ = picture.bitmap_name;
+    alternative_text_ = std::move(alternative_text);
     Changed();
 }
 

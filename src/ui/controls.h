@@ -32,6 +32,10 @@ struct ControlDescription {
     bool default_button = false;  // Enter anywhere in the window clicks it
     char password_char = '\0';    // when set, each character is shown as this one
     TextAlignment alignment = TextAlignment::kLeft;
+    // What a screen reader calls a control that shows no caption of its own.
+    std::string_view accessible_name = {};
+    // A message line: each caption set on it is read out at once, wherever the focus is.
+    bool announces_caption = false;
 };
 
 struct WindowDescription {
@@ -40,6 +44,8 @@ struct WindowDescription {
     int client_width;  // twips
     int client_height;
     std::span<const ControlDescription> controls;
+    std::string_view option_group_name =
+        {};  // what the window's options choose, for screen readers
 };
 
 // Virtual-key codes and shift bits, as the KeyDown event reports them on every toolkit.
@@ -145,10 +151,13 @@ class PictureBox final : public Control {
     using Control::Control;
 
     const std::string& picture() const noexcept { return bitmap_name_; }  // empty: none
-    void SetPicture(const Picture& picture);
+    // What the picture shows, for those who cannot see it.
+    const std::string& alternative_text() const noexcept { return alternative_text_; }
+    void SetPicture(const Picture& picture, std::string alternative_text);
 
   private:
     std::string bitmap_name_;
+    std::string alternative_text_;
 };
 
 // What a toolkit backend keeps for one loaded, visible window.

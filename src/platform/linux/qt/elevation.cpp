@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/qt/accessibility.h"
 #include "platform/linux/run_program.h"
 
 namespace varnholt::platform::qt {
@@ -60,7 +61,10 @@ std::optional<int> RunAsRootThroughPkexec() {
     if (grant_display)
         RunProgram({"xhost", std::string("+") + kRootDisplayGrant}, true);
 
-    const int status = RunProgram({"pkexec", self.string()}, false);
+    std::vector<std::string> command{"pkexec", self.string()};
+    if (const std::optional<std::string> bus = AccessibilityBusAddress())
+        command.push_back(kAccessibilityBusOption + *bus);
+    const int status = RunProgram(command, false);
     const int start_error = errno;
 
     if (grant_display)
