@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/hive_registry.h"
 #include "platform/linux/enforce/enforce.h"
 #include "platform/linux/enforce/udev_rules.h"
+#include "platform/linux/hive_registry.h"
 #include "runtime/error.h"
 
 namespace varnholt::enforce {
@@ -64,16 +64,23 @@ int Status(bool json) {
                   << ",\"devices\":[";
         for (std::size_t i = 0; i < storage.size(); ++i) {
             const UsbStorageInterface& s = storage[i];
+            const DeviceState state = StateOf(s, in_force);
             std::cout << (i ? "," : "") << "{\"interface\":" << Json(s.name)
                       << ",\"driver\":" << Json(s.driver)
                       << ",\"authorized\":" << Flag(s.authorized)
-                      << ",\"holds_system\":" << Flag(s.holds_system) << ",\"block_devices\":[";
+                      << ",\"holds_system\":" << Flag(s.holds_system)
+                      << ",\"state\":" << Json(state.state) << ",\"reason\":" << Json(state.reason)
+                      << ",\"block_devices\":[";
             for (std::size_t j = 0; j < s.block_devices.size(); ++j) {
                 const UsbBlockDevice& b = s.block_devices[j];
+                const DeviceState block_state = StateOf(s, b, in_force);
                 std::cout << (j ? "," : "") << "{\"devnode\":" << Json(b.devnode)
-                          << ",\"read_only\":" << Flag(b.read_only) << ",\"mounted_on\":[";
+                          << ",\"read_only\":" << Flag(b.read_only)
+                          << ",\"state\":" << Json(block_state.state)
+                          << ",\"reason\":" << Json(block_state.reason) << ",\"mounts\":[";
                 for (std::size_t k = 0; k < b.mount_points.size(); ++k)
-                    std::cout << (k ? "," : "") << Json(b.mount_points[k]);
+                    std::cout << (k ? "," : "") << "{\"target\":" << Json(b.mount_points[k].target)
+                              << ",\"read_only\":" << Flag(b.mount_points[k].read_only) << "}";
                 std::cout << "]}";
             }
             std::cout << "]}";
@@ -91,14 +98,17 @@ int Status(bool json) {
     if (storage.empty())
         std::cout << "no USB storage attached\n";
     for (const UsbStorageInterface& s : storage) {
+        const DeviceState state = StateOf(s, in_force);
         std::cout << "USB interface " << s.name << " ("
-                  << (s.driver.empty() ? "no driver" : s.driver)
-                  << "): " << (s.authorized ? "authorized" : "not authorized")
-                  << (s.holds_system ? ", holds / or /boot: never changed" : "") << "\n";
+                  << (s.driver.empty() ? "no driver" : s.driver) << "): " << state.state << " ("
+                  << state.reason << ")\n";
         for (const UsbBlockDevice& b : s.block_devices) {
-            std::cout << "  " << b.devnode << ": " << (b.read_only ? "read-only" : "writable");
-            for (const std::string& target : b.mount_points)
-                std::cout << ", mounted on " << target;
+            const DeviceState block_state = StateOf(s, b, in_force);
+            std::cout << "  " << b.devnode << ": " << block_state.state << " ("
+                      << block_state.reason << ")";
+            for (const MountPoint& mount : b.mount_points)
+                std::cout << ", mounted " << (mount.read_only ? "ro" : "rw") << " on "
+                          << mount.target;
             std::cout << "\n";
         }
     }
