@@ -85,9 +85,27 @@ const char* UsbModeName(UsbMode mode) {
     return "readwrite";
 }
 
+namespace {
+
+// The mode after this one; nullopt after the last. A switch, so that a new mode fails to
+// compile until it is placed here.
+std::optional<UsbMode> NextMode(UsbMode mode) {
+    switch (mode) {
+        case UsbMode::kDisable:
+            return UsbMode::kReadOnly;
+        case UsbMode::kReadOnly:
+            return UsbMode::kReadWrite;
+        case UsbMode::kReadWrite:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<UsbMode> UsbModeFromName(std::string_view name) {
-    for (const UsbMode mode : {UsbMode::kDisable, UsbMode::kReadOnly, UsbMode::kReadWrite}) {
-        if (name == UsbModeName(mode))
+    for (std::optional<UsbMode> mode = UsbMode::kDisable; mode; mode = NextMode(*mode)) {
+        if (name == UsbModeName(*mode))
             return mode;
     }
     return std::nullopt;

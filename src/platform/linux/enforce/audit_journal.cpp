@@ -1,6 +1,5 @@
 #include "platform/linux/enforce/audit_journal.h"
 
-#include <libudev.h>
 #include <sys/uio.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
@@ -25,10 +24,6 @@ std::string DigitsOf(const char* variable) {
         !text.empty() && text.size() < 11 &&
         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     return digits ? text : "";
-}
-
-std::string Text(const char* text) {
-    return text != nullptr ? text : "";
 }
 
 // KEY=value pairs; empty values are left out.
@@ -79,29 +74,6 @@ Requester RequesterOfThisProcess(const std::string& how) {
     return requester;
 }
 
-std::optional<Device> IdentifyUsbDevice(const std::string& syspath) {
-    udev* context = udev_new();
-    if (context == nullptr)
-        return std::nullopt;
-    std::optional<Device> identity;
-    if (udev_device* device = udev_device_new_from_syspath(context, syspath.c_str())) {
-        identity.emplace();
-        identity->kernel_name = Text(udev_device_get_sysname(device));
-        identity->syspath = Text(udev_device_get_syspath(device));
-        if (udev_device* usb =
-                udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device")) {
-            identity->vendor_product = Text(udev_device_get_sysattr_value(usb, "idVendor")) + ":" +
-                                       Text(udev_device_get_sysattr_value(usb, "idProduct"));
-            identity->serial = Text(udev_device_get_sysattr_value(usb, "serial"));
-            identity->manufacturer = Text(udev_device_get_sysattr_value(usb, "manufacturer"));
-            identity->product = Text(udev_device_get_sysattr_value(usb, "product"));
-        }
-        udev_device_unref(device);
-    }
-    udev_unref(context);
-    return identity;
-}
-
 void ModeChanged(std::optional<UsbMode> from, std::optional<UsbMode> to) {
     const std::string from_name = from ? UsbModeName(*from) : "none";
     const std::string to_name = to ? UsbModeName(*to) : "none";
@@ -111,7 +83,7 @@ void ModeChanged(std::optional<UsbMode> from, std::optional<UsbMode> to) {
          {{"VARNHOLT_MODE_FROM", from_name}, {"VARNHOLT_MODE_TO", to_name}});
 }
 
-void DeviceChanged(DeviceAction action, const std::string& how, const Device& device,
+void DeviceChanged(DeviceAction action, const std::string& how, const DeviceIdentity& device,
                    const std::string& problem, bool at_plug) {
     const char* id = action == DeviceAction::kBlocked    ? kDeviceBlockedId
                      : action == DeviceAction::kReadOnly ? kDeviceReadOnlyId

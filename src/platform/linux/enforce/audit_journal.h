@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/enforce/usb_storage.h"
 #include "policy/usb_policy.h"
 
 namespace varnholt::enforce::journal {
@@ -25,22 +26,12 @@ void SetRequester(Requester requester);
 // From this process's uid and the environment pkexec and sudo leave; how names the command.
 Requester RequesterOfThisProcess(const std::string& how);
 
-// The USB device a storage interface or block device belongs to, as the kernel names it.
-struct Device {
-    std::string kernel_name;     // of the interface or block device acted on: sdb1, 1-1:1.0
-    std::string syspath;         // likewise
-    std::string vendor_product;  // 0781:5567, of the USB device
-    std::string serial, manufacturer, product;
-};
-// Reads the identity of syspath's USB device from sysfs; nullopt when syspath is none.
-std::optional<Device> IdentifyUsbDevice(const std::string& syspath);
-
 enum class DeviceAction { kBlocked, kReadOnly, kReleased };
 
 void ModeChanged(std::optional<UsbMode> from, std::optional<UsbMode> to);
 // how: the step taken, in words ("blocked", "remounted-read-only"); problem: why it failed,
 // empty when done; at_plug: stopped by the rules as it came, not by an apply.
-void DeviceChanged(DeviceAction action, const std::string& how, const Device& device,
+void DeviceChanged(DeviceAction action, const std::string& how, const DeviceIdentity& device,
                    const std::string& problem, bool at_plug);
 
 }  // namespace varnholt::enforce::journal

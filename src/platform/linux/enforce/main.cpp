@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <iostream>
@@ -66,7 +67,9 @@ std::string DeviceDrift(UsbMode mode, const UsbStorageInterface& s) {
     if (!s.authorized && s.device_authorized)
         return s.name + " is not authorized";
     for (const UsbBlockDevice& b : s.block_devices) {
-        if (mode == UsbMode::kReadOnly && !b.read_only)
+        if (mode == UsbMode::kReadOnly &&
+            (!b.read_only || std::any_of(b.mount_points.begin(), b.mount_points.end(),
+                                         [](const MountPoint& m) { return !m.read_only; })))
             return b.devnode + " is writable";
         if (mode == UsbMode::kReadWrite && b.read_only && b.marked_read_only)
             return b.devnode + " is still read-only";
@@ -116,16 +119,23 @@ int Status(bool json) {
         std::cout << "],\"devices\":[";
         for (std::size_t i = 0; i < storage.size(); ++i) {
             const UsbStorageInterface& s = storage[i];
+            const DeviceState state = StateOf(s, in_force);
             std::cout << (i ? "," : "") << "{\"interface\":" << Json(s.name)
                       << ",\"driver\":" << Json(s.driver)
                       << ",\"authorized\":" << Flag(s.authorized)
-                      << ",\"holds_system\":" << Flag(s.holds_system) << ",\"block_devices\":[";
+                      << ",\"holds_system\":" << Flag(s.holds_system)
+                      << ",\"state\":" << Json(state.state) << ",\"reason\":" << Json(state.reason)
+                      << ",\"block_devices\":[";
             for (std::size_t j = 0; j < s.block_devices.size(); ++j) {
                 const UsbBlockDevice& b = s.block_devices[j];
+                const DeviceState block_state = StateOf(s, b, in_force);
                 std::cout << (j ? "," : "") << "{\"devnode\":" << Json(b.devnode)
-                          << ",\"read_only\":" << Flag(b.read_only) << ",\"mounted_on\":[";
+                          << ",\"read_only\":" << Flag(b.read_only)
+                          << ",\"state\":" << Json(block_state.state)
+                          << ",\"reason\":" << Json(block_state.reason) << ",\"mounts\":[";
                 for (std::size_t k = 0; k < b.mount_points.size(); ++k)
-                    std::cout << (k ? "," : "") << Json(b.mount_points[k]);
+                    std::cout << (k ? "," : "") << "{\"target\":" << Json(b.mount_points[k].target)
+                              << ",\"read_only\":" << Flag(b.mount_points[k].read_only) << "}";
                 std::cout << "]}";
             }
             std::cout << "]}";
@@ -145,18 +155,47 @@ int Status(bool json) {
     if (storage.empty())
         std::cout << "no USB storage attached\n";
     for (const UsbStorageInterface& s : storage) {
+        const DeviceState state = StateOf(s, in_force);
         std::cout << "USB interface " << s.name << " ("
-                  << (s.driver.empty() ? "no driver" : s.driver)
-                  << "): " << (s.authorized ? "authorized" : "not authorized")
-                  << (s.holds_system ? ", holds / or /boot: never changed" : "") << "\n";
+                  << (s.driver.empty() ? "no driver" : s.driver) << "): " << state.state << " ("
+                  << state.reason << ")\n";
         for (const UsbBlockDevice& b : s.block_devices) {
-            std::cout << "  " << b.devnode << ": " << (b.read_only ? "read-only" : "writable");
-            for (const std::string& target : b.mount_points)
-                std::cout << ", mounted on " << target;
+            const DeviceState block_state = StateOf(s, b, in_force);
+            std::cout << "  " << b.devnode << ": " << block_state.state << " ("
+                      << block_state.reason << ")";
+            for (const MountPoint& mount : b.mount_points)
+                std::cout << ", mounted " << (mount.read_only ? "ro" : "rw") << " on "
+                          << mount.target;
             std::cout << "\n";
         }
     }
     return code;
+}
+
+// One journal entry for each device given back, blocked or made read-only, tried or done.
+void Journal(const std::vector<Change>& changes) {
+    for (const Change& change : changes) {
+        std::optional<journal::DeviceAction> action;
+        switch (change.action) {
+            case Action::kBlocked:
+                action = journal::DeviceAction::kBlocked;
+                break;
+            case Action::kMadeReadOnly:
+            case Action::kRemountedReadOnly:
+            case Action::kReattachedReadOnly:
+                action = journal::DeviceAction::kReadOnly;
+                break;
+            case Action::kUnblocked:
+            case Action::kMadeWritable:
+                action = journal::DeviceAction::kReleased;
+                break;
+            case Action::kLeftAlone:
+                break;
+        }
+        if (action)
+            journal::DeviceChanged(*action, ActionName(change.action), change.device,
+                                   change.problem, false);
+    }
 }
 
 // Run by the rules for a device they stopped as it came: the kernel's path of it, nothing
@@ -166,7 +205,7 @@ int RecordPlug(std::string_view devpath) {
     const std::string syspath = "/sys" + std::string(devpath);
     if (!devpath.starts_with("/devices/") || devpath.find("/..") != std::string_view::npos)
         return exit_code::kUsage;
-    const std::optional<journal::Device> device = journal::IdentifyUsbDevice(syspath);
+    const std::optional<DeviceIdentity> device = IdentifyDevice(syspath);
     if (!device)
         return exit_code::kStepFailed;
     const bool block = std::filesystem::exists(syspath + "/ro");
@@ -215,8 +254,12 @@ int Run(const std::vector<std::string_view>& arguments) {
         requester.description = "the hive changed or the machine started (varnholt-policy.service)";
     journal::SetRequester(std::move(requester));
     const std::filesystem::path hive = platform::DefaultMachineHivePath();
-    if (command == "reset")
-        return Reset(std::cout, std::cerr);
+    std::vector<Change> changes;
+    if (command == "reset") {
+        const int code = Reset(std::cout, std::cerr, &changes);
+        Journal(changes);
+        return code;
+    }
     if (mode) {
         SharedShell().SetFactory([hive] {
             return std::make_unique<platform::HiveRegistry>(hive, std::filesystem::path());
@@ -229,7 +272,9 @@ int Run(const std::vector<std::string_view>& arguments) {
             return exit_code::kStepFailed;
         }
     }
-    return Apply(hive, std::cout, std::cerr);
+    const int code = Apply(hive, std::cout, std::cerr, &changes);
+    Journal(changes);
+    return code;
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/hive_registry.h"
 #include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/enforce/usb_storage.h"
+#include "platform/linux/hive_registry.h"
 #include "support/hive_files.h"
 
 namespace varnholt::enforce {
@@ -88,7 +88,8 @@ TEST(EnforceTest, ReadOnlyHoldsForAMountedFileSystemAndReadWriteUndoesIt) {
     const std::string number =
         std::to_string(major(mounted.st_dev)) + ":" + std::to_string(minor(mounted.st_dev));
     const std::string name = std::filesystem::read_symlink("/sys/dev/block/" + number).filename();
-    const UsbBlockDevice device{.devnode = "/dev/" + name,
+    const UsbBlockDevice device{.identity = {},
+                                .devnode = "/dev/" + name,
                                 .devnum = mounted.st_dev,
                                 .mount_points = MountPointsOf(mounted.st_dev)};
 
