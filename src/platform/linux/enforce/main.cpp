@@ -198,21 +198,20 @@ void Journal(const std::vector<Change>& changes) {
     }
 }
 
-// Run by the rules for a device they stopped as it came: the kernel's path of it, nothing
-// more; the rest is read here, so that no string a device reports passes through a command
-// line.
-int RecordPlug(std::string_view devpath) {
-    const std::string syspath = "/sys" + std::string(devpath);
-    if (!devpath.starts_with("/devices/") || devpath.find("/..") != std::string_view::npos)
+// Run by the rules for a device they stopped as it came (blocked or read-only): the kernel's
+// path of it, nothing more; the rest is read here, so that no string a device reports passes
+// through a command line.
+int RecordPlug(std::string_view action, std::string_view devpath) {
+    if ((action != "blocked" && action != "read-only") || !devpath.starts_with("/devices/") ||
+        devpath.find("/..") != std::string_view::npos)
         return exit_code::kUsage;
-    const std::optional<DeviceIdentity> device = IdentifyDevice(syspath);
+    const std::optional<DeviceIdentity> device = IdentifyDevice("/sys" + std::string(devpath));
     if (!device)
         return exit_code::kStepFailed;
-    const bool block = std::filesystem::exists(syspath + "/ro");
     journal::SetRequester({"the rules, as the device was plugged in", "", "", ""});
     journal::DeviceChanged(
-        block ? journal::DeviceAction::kReadOnly : journal::DeviceAction::kBlocked,
-        block ? "made-read-only" : "blocked", *device, "", true);
+        action == "blocked" ? journal::DeviceAction::kBlocked : journal::DeviceAction::kReadOnly,
+        std::string(action), *device, "", true);
     return exit_code::kDone;
 }
 
@@ -238,8 +237,8 @@ int Run(const std::vector<std::string_view>& arguments) {
         std::cerr << "\n" << kUsage;
         return exit_code::kUsage;
     }
-    if (command == "plugged" && arguments.size() == 2 && ::geteuid() == 0)
-        return RecordPlug(arguments[1]);
+    if (command == "plugged" && arguments.size() == 3 && ::geteuid() == 0)
+        return RecordPlug(arguments[1], arguments[2]);
     if (::geteuid() != 0) {
         std::cerr << "varnholt-policy " << command
                   << ": only root may change the mode (try sudo)\n";
