@@ -225,6 +225,9 @@ int Run(const std::vector<std::string_view>& arguments) {
         (arguments.size() == 1 || arguments[1] == "--json"))
         return Status(arguments.size() == 2);
 
+    if (command == "plugged" && arguments.size() == 3 && ::geteuid() == 0)
+        return RecordPlug(arguments[1], arguments[2]);
+
     std::optional<UsbMode> mode;
     const bool usable =
         (command == "apply" && arguments.size() == 1) ||
@@ -237,8 +240,6 @@ int Run(const std::vector<std::string_view>& arguments) {
         std::cerr << "\n" << kUsage;
         return exit_code::kUsage;
     }
-    if (command == "plugged" && arguments.size() == 3 && ::geteuid() == 0)
-        return RecordPlug(arguments[1], arguments[2]);
     if (::geteuid() != 0) {
         std::cerr << "varnholt-policy " << command
                   << ": only root may change the mode (try sudo)\n";
