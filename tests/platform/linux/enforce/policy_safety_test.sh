@@ -85,6 +85,10 @@ for plant in "chmod 777 /var/lib/varnholt" "as_nobody cp /run/theirs.reg /var/li
     check "a hive others could replace ($plant): disable, naming why" '[[ $status == 3 ]] && grep -q "cannot be trusted" /run/err && grep -q "mode: disable" $rules'
     chmod 755 /var/lib/varnholt && rm -f $hive
 done
+mkdir /run/stubs && for tool in deb-systemd-helper deb-systemd-invoke systemctl; do ln -s /bin/true /run/stubs/$tool; done
+run set readwrite && chmod 777 /var/lib/varnholt && chown nobody $hive && chmod 666 $hive
+PATH=/run/stubs:$PATH sh "$(dirname "$man")/../linux/postinst" configure
+check "postinst takes back a hive and folder others could write" '[[ $(stat -c %a:%u /var/lib/varnholt $hive | paste -sd" ") == "755:0 644:0" ]]'
 install -m 644 /dev/null $hive.lock
 setpriv --reuid=nobody --regid=nogroup --clear-groups bash -c 'exec 9<"$0" && flock -x 9 && exec sleep 30' $hive.lock & holder=$!
 sleep 0.3 && status=0 && timeout 3 "$policy" set readwrite >/run/out 2>/run/err || status=$?
