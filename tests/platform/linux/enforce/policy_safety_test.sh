@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # What varnholt-policy claims, records and trusts, tried as a hostile user and a careless admin
 # would: over a fake sysfs, in a mount namespace with a journal socket of its own, which a small
-# reader writes out. Usage: policy_safety_test.sh VARNHOLT_POLICY MANUAL_PAGE_SOURCE
+# reader writes out. Usage: policy_safety_test.sh VARNHOLT_POLICY MANUAL_PAGE_SOURCE POSTINST
 set -euo pipefail
-policy=$(realpath "$1") man=$(realpath "$2") self=$(realpath "$0") usb=/devices/pci0000:00/0000:00:14.0/usb1/1-1
+policy=$(realpath "$1") man=$(realpath "$2") postinst=$(realpath "$3") self=$(realpath "$0") usb=/devices/pci0000:00/0000:00:14.0/usb1/1-1
 serial='%s%n $(touch /run/owned); `id` "q'"'"'"'
-if [[ -z ${3:-} ]]; then exec unshare -m "$self" "$policy" "$man" --namespace; fi
-if [[ $3 == --namespace ]]; then
+if [[ -z ${4:-} ]]; then exec unshare -m "$self" "$policy" "$man" "$postinst" --namespace; fi
+if [[ $4 == --namespace ]]; then
     mount --make-rprivate /
     for folder in /run /etc/udev/rules.d /var/lib; do mkdir -p $folder && mount -t tmpfs tmpfs $folder; done
     printf '%s\n' "P: $usb" E:SUBSYSTEM=usb E:DEVTYPE=usb_device A:authorized=1 A:idVendor=0781 \
         A:idProduct=5581 "A:serial=$serial" A:manufacturer=SanDisk A:product=Ultra '' "P: $usb/1-1:1.0" \
         E:SUBSYSTEM=usb E:DEVTYPE=usb_interface E:DRIVER=usb-storage A:authorized=1 A:bInterfaceClass=08 |
         sed 's/^\([EA]\):/\1: /' >/run/devices.umockdev
-    exec umockdev-run -d /run/devices.umockdev -- "$self" "$policy" "$man" --testbed
+    exec umockdev-run -d /run/devices.umockdev -- "$self" "$policy" "$man" "$postinst" --testbed
 fi
 # The reader: each datagram of the journal's native protocol as one JSON object per line.
 cat >/run/journal.py <<'PY'
@@ -87,7 +87,7 @@ for plant in "chmod 777 /var/lib/varnholt" "as_nobody cp /run/theirs.reg /var/li
 done
 mkdir /run/stubs && for tool in deb-systemd-helper deb-systemd-invoke systemctl; do ln -s /bin/true /run/stubs/$tool; done
 run set readwrite && chmod 777 /var/lib/varnholt && chown nobody $hive && chmod 666 $hive
-PATH=/run/stubs:$PATH sh "$(dirname "$man")/../linux/postinst" configure
+PATH=/run/stubs:$PATH sh "$postinst" configure
 check "postinst takes back a hive and folder others could write" '[[ $(stat -c %a:%u /var/lib/varnholt $hive | paste -sd" ") == "755:0 644:0" ]]'
 install -m 644 /dev/null $hive.lock
 setpriv --reuid=nobody --regid=nogroup --clear-groups bash -c 'exec 9<"$0" && flock -x 9 && exec sleep 30' $hive.lock & holder=$!
