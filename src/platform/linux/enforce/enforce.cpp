@@ -189,25 +189,7 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
     Outcome outcome;
     std::set<std::string> blocked = ReadBlockedList();
     const std::set<std::string> blocked_before = blocked;
-    // Found before the rules change: udev forgets our marks once the new rules run.
-    const std::vector<UsbStorageInterface> before = FindUsbStorage(blocked);
-    std::set<std::string> marked = blocked;
-    std::set<dev_t> marked_read_only;
-    for (const UsbStorageInterface& interface : before) {
-        if (interface.marked_blocked)
-            marked.insert(interface.syspath);
-        for (const UsbBlockDevice& device : interface.block_devices) {
-            if (device.marked_read_only)
-                marked_read_only.insert(device.devnum);
-        }
-    }
-    std::vector<std::string> system_devices;
-    for (const UsbStorageInterface& interface : before) {
-        if (interface.holds_system && std::find(system_devices.begin(), system_devices.end(),
-                                                interface.usb_device_path) == system_devices.end())
-            system_devices.push_back(interface.usb_device_path);
-    }
-
+    const std::vector<std::string> system_devices = SystemUsbDevices();
     const std::optional<std::string> current = ReadRules();
     const bool udev_running = UdevRunning();
     if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
@@ -223,14 +205,12 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
         outcome.changed = true;
     }
 
-    // Looked at again once the new rules are loaded: a device that came meanwhile was seen
-    // by neither the old rules nor the first look.
-    std::vector<UsbStorageInterface> storage = outcome.changed ? FindUsbStorage(marked) : before;
+    // Looked at once the new rules are loaded, so that no device escapes both. The marks of
+    // the old rules are still in udev's database: a reload alone runs no rules.
+    const std::vector<UsbStorageInterface> storage = FindUsbStorage(blocked);
     std::vector<std::string> to_trigger;
-    for (UsbStorageInterface& interface : storage) {
-        for (UsbBlockDevice& device : interface.block_devices) {
-            device.marked_read_only =
-                device.marked_read_only || marked_read_only.contains(device.devnum);
+    for (const UsbStorageInterface& interface : storage) {
+        for (const UsbBlockDevice& device : interface.block_devices) {
             if (!interface.holds_system)
                 to_trigger.push_back(device.identity.syspath);
         }
@@ -266,6 +246,9 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
         Add(outcome.problems, WriteBlockedList(blocked));
     // Only the disks the switch concerns get the new rules' marks, permissions and mount
     // options; a disk that comes back unblocked meets the rules on its own.
+    std::erase_if(to_trigger, [](const std::string& syspath) {
+        return ::access(syspath.c_str(), F_OK) != 0;  // gone with a block or a re-attach
+    });
     if (outcome.changed && udev_running && !to_trigger.empty()) {
         to_trigger.insert(to_trigger.begin(), {"trigger", "--settle", "--action=change"});
         Add(outcome.problems, RunUdevadm(to_trigger));

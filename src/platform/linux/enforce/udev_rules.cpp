@@ -56,9 +56,10 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "SUBSYSTEM==\"block|mmc_host|memstick_host\", ACTION==\"add\", "
                      "SUBSYSTEMS==\"usb\", ATTRS{bInterfaceClass}==\"?*\", MODE=\"0600\", "
                      "ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\", "
-                     "ENV{VARNHOLT_INTERFACE}=\"%b\", ATTR{[usb/%b]authorized}=\"0\", "
-                     "RUN+=\"/bin/sh -c 'mkdir -p /run/varnholt && echo "
-                     "$env{VARNHOLT_INTERFACE} >>/run/varnholt/blocked-interfaces'\"\n" +
+                     "ENV{VARNHOLT_INTERFACE}=\"%b\", RUN+=\"/bin/sh -c 'echo 0 "
+                     ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized; mkdir -p "
+                     "/run/varnholt && echo $env{VARNHOLT_INTERFACE} "
+                     ">>/run/varnholt/blocked-interfaces'\"\n" +
                      RecordAtPlug("ACTION==\"add|bind\", ENV{VARNHOLT_BLOCKED}==\"1\"", "blocked") +
                      RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_INTERFACE}==\"?*\"", "blocked");
             break;

@@ -10,10 +10,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -97,9 +99,9 @@ std::vector<Mount> ReadMounts() {
 
 // The block devices that / and /boot live on, with the disks and the devices beneath them
 // (a partition's disk; the devices under a mapped or RAID device).
-std::set<dev_t> SystemBlockDevices(udev* context) {
+std::set<dev_t> SystemBlockDevices(udev* context, const std::vector<Mount>& mounts) {
     std::set<dev_t> found;
-    for (const Mount& mount : ReadMounts()) {
+    for (const Mount& mount : mounts) {
         if (mount.target != "/" && mount.target != "/boot")
             continue;
         dev_t devnum = mount.devnum;
@@ -140,27 +142,6 @@ bool IsStorageDriver(const std::string& driver) {
     return driver == "usb-storage" || driver == "uas" || driver.starts_with("ums-");
 }
 
-// The USB interfaces that hold a block device, an MMC or a Memory Stick host anywhere beneath
-// them, whatever their class and driver (card readers such as rtsx_usb are class ff).
-std::set<std::string> InterfacesHoldingStorage(udev* context) {
-    std::set<std::string> found;
-    UdevPtr<udev_enumerate> devices(udev_enumerate_new(context));
-    for (const char* subsystem : {"block", "mmc_host", "memstick_host"})
-        udev_enumerate_add_match_subsystem(devices.get(), subsystem);
-    udev_enumerate_scan_devices(devices.get());
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(devices.get())) {
-        UdevPtr<udev_device> device(
-            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
-        if (!device)
-            continue;
-        if (udev_device* interface =
-                udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_interface"))
-            found.insert(Text(udev_device_get_syspath(interface)));
-    }
-    return found;
-}
-
 DeviceIdentity IdentityOf(udev_device* device, udev_device* usb_device) {
     DeviceIdentity identity;
     identity.kernel_name = Text(udev_device_get_sysname(device));
@@ -173,6 +154,46 @@ DeviceIdentity IdentityOf(udev_device* device, udev_device* usb_device) {
         identity.product = Attribute(usb_device, "product");
     }
     return identity;
+}
+
+// What lies beneath each USB interface that holds a block device, an MMC or a Memory Stick
+// host, whatever its class and driver (card readers such as rtsx_usb are class ff): its
+// block devices, keyed by the interface's syspath. One walk over all of them, not one per
+// interface.
+std::map<std::string, std::vector<UsbBlockDevice>> StorageBeneathInterfaces(
+    udev* context, const std::vector<Mount>& mounts) {
+    std::map<std::string, std::vector<UsbBlockDevice>> found;
+    UdevPtr<udev_enumerate> devices(udev_enumerate_new(context));
+    for (const char* subsystem : {"block", "mmc_host", "memstick_host"})
+        udev_enumerate_add_match_subsystem(devices.get(), subsystem);
+    udev_enumerate_scan_devices(devices.get());
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(devices.get())) {
+        UdevPtr<udev_device> device(
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        udev_device* interface = device ? udev_device_get_parent_with_subsystem_devtype(
+                                              device.get(), "usb", "usb_interface")
+                                        : nullptr;
+        if (interface == nullptr)
+            continue;
+        std::vector<UsbBlockDevice>& blocks = found[Text(udev_device_get_syspath(interface))];
+        if (Text(udev_device_get_subsystem(device.get())) != "block" ||
+            udev_device_get_devnode(device.get()) == nullptr)
+            continue;
+        UsbBlockDevice disk;
+        disk.identity = IdentityOf(device.get(), udev_device_get_parent_with_subsystem_devtype(
+                                                     interface, "usb", "usb_device"));
+        disk.devnode = udev_device_get_devnode(device.get());
+        disk.devnum = udev_device_get_devnum(device.get());
+        disk.partition = Text(udev_device_get_devtype(device.get())) == "partition";
+        disk.read_only = Attribute(device.get(), "ro") == "1";
+        disk.marked_read_only = PropertyIsSet(device.get(), kReadOnlyProperty);
+        for (const Mount& mount : mounts)
+            if (mount.devnum == disk.devnum)
+                disk.mount_points.push_back({mount.target, mount.read_only});
+        blocks.push_back(std::move(disk));
+    }
+    return found;
 }
 
 Problems WriteSysfs(const std::string& path, const std::string& value) {
@@ -223,8 +244,10 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
     UdevPtr<udev> context(udev_new());
     if (!context)
         return {};
-    const std::set<dev_t> system_devices = SystemBlockDevices(context.get());
-    const std::set<std::string> holding_storage = InterfacesHoldingStorage(context.get());
+    const std::vector<Mount> mounts = ReadMounts();
+    const std::set<dev_t> system_devices = SystemBlockDevices(context.get(), mounts);
+    std::map<std::string, std::vector<UsbBlockDevice>> beneath =
+        StorageBeneathInterfaces(context.get(), mounts);
 
     UdevPtr<udev_enumerate> interfaces(udev_enumerate_new(context.get()));
     udev_enumerate_add_match_subsystem(interfaces.get(), "usb");
@@ -250,7 +273,7 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
                                  remembered_blocked.contains(storage.syspath) ||
                                  remembered_blocked.contains(storage.name);
         if (storage.interface_class != 8 && !IsStorageDriver(storage.driver) &&
-            !storage.marked_blocked && !holding_storage.contains(storage.syspath))
+            !storage.marked_blocked && !beneath.contains(storage.syspath))
             continue;
         udev_device* usb_device =
             udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
@@ -259,29 +282,28 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
             storage.device_authorized = Attribute(usb_device, "authorized") != "0";
         }
         storage.identity = IdentityOf(device.get(), usb_device);
-
-        UdevPtr<udev_enumerate> blocks(udev_enumerate_new(context.get()));
-        udev_enumerate_add_match_subsystem(blocks.get(), "block");
-        udev_enumerate_add_match_parent(blocks.get(), device.get());
-        udev_enumerate_scan_devices(blocks.get());
-        udev_list_entry* block_entry = nullptr;
-        udev_list_entry_foreach(block_entry, udev_enumerate_get_list_entry(blocks.get())) {
-            UdevPtr<udev_device> block(
-                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(block_entry)));
-            if (!block || udev_device_get_devnode(block.get()) == nullptr)
-                continue;
-            UsbBlockDevice disk;
-            disk.identity = IdentityOf(block.get(), usb_device);
-            disk.devnode = udev_device_get_devnode(block.get());
-            disk.devnum = udev_device_get_devnum(block.get());
-            disk.partition = Text(udev_device_get_devtype(block.get())) == "partition";
-            disk.read_only = Attribute(block.get(), "ro") == "1";
-            disk.marked_read_only = PropertyIsSet(block.get(), kReadOnlyProperty);
-            disk.mount_points = MountPointsOf(disk.devnum);
+        storage.block_devices = std::move(beneath[storage.syspath]);
+        for (const UsbBlockDevice& disk : storage.block_devices)
             storage.holds_system = storage.holds_system || system_devices.contains(disk.devnum);
-            storage.block_devices.push_back(std::move(disk));
-        }
         found.push_back(std::move(storage));
+    }
+    return found;
+}
+
+std::vector<std::string> SystemUsbDevices() {
+    std::vector<std::string> found;
+    UdevPtr<udev> context(udev_new());
+    if (!context)
+        return found;
+    for (const dev_t devnum : SystemBlockDevices(context.get(), ReadMounts())) {
+        UdevPtr<udev_device> device(udev_device_new_from_devnum(context.get(), 'b', devnum));
+        udev_device* usb_device = device ? udev_device_get_parent_with_subsystem_devtype(
+                                               device.get(), "usb", "usb_device")
+                                         : nullptr;
+        if (usb_device != nullptr &&
+            std::find(found.begin(), found.end(), Text(udev_device_get_devpath(usb_device))) ==
+                found.end())
+            found.push_back(Text(udev_device_get_devpath(usb_device)));
     }
     return found;
 }

@@ -58,6 +58,9 @@ struct UsbStorageInterface {
 std::vector<UsbStorageInterface> FindUsbStorage(
     const std::set<std::string>& remembered_blocked = {});
 
+// The USB devices ("/devices/...", as udev's DEVPATH names them) that hold / or /boot.
+std::vector<std::string> SystemUsbDevices();
+
 // Each step returns the problems it met, one line each; an empty list is success.
 using Problems = std::vector<std::string>;
 
