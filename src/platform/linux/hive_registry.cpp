@@ -274,8 +274,8 @@ void TakeLock(const FileDescriptor& lock, const std::string& lock_name,
 }
 
 // Puts a fresh lock file only this user can open in place of one others could open, as
-// earlier versions made them: closing the old one to them would not take back a descriptor
-// one of them already holds, and with it the lock.
+// earlier versions made them, or another user's: closing the old one to them would not take
+// back a descriptor one of them already holds, and with it the lock.
 void ReplaceOpenLock(const std::string& lock_name) {
     std::string temp_name = lock_name + ".XXXXXX";
     FileDescriptor temp(::mkostemp(temp_name.data(), O_CLOEXEC));
@@ -297,7 +297,7 @@ FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds time
         FileDescriptor lock(OpenRegularFile(lock_name, O_RDWR | O_CREAT, status));
         if (lock.get() < 0)
             throw SystemFailure{ENOENT, lock_name};
-        if ((status.st_mode & 077) != 0 && status.st_uid == ::geteuid()) {
+        if ((status.st_mode & 077) != 0 || status.st_uid != ::geteuid()) {
             ReplaceOpenLock(lock_name);
             continue;
         }
