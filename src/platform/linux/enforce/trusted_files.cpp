@@ -22,13 +22,18 @@ FileText ReadSmallFile(const std::filesystem::path& path, std::size_t limit) {
     if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
         read.problem = path.string() + ": is not a regular file";
     } else {
+        // One byte beyond the limit tells a file too large from one just at it.
         std::string bytes(limit + 1, '\0');
         std::size_t total = 0;
         ssize_t count = 0;
-        while (total < bytes.size() &&
-               ((count = ::read(file, bytes.data() + total, bytes.size() - total)) > 0 ||
-                (count < 0 && errno == EINTR)))
-            total += count > 0 ? static_cast<std::size_t>(count) : 0;
+        while (total < bytes.size()) {
+            count = ::read(file, bytes.data() + total, bytes.size() - total);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            total += static_cast<std::size_t>(count);
+        }
         if (count < 0)
             read.problem = path.string() + ": " + std::strerror(errno);
         else if (total > limit)
