@@ -9,6 +9,9 @@ if [[ -z ${4:-} ]]; then exec unshare -m "$self" "$policy" "$man" "$postinst" --
 if [[ $4 == --namespace ]]; then
     mount --make-rprivate /
     for folder in /run /etc/udev/rules.d /var/lib; do mkdir -p $folder && mount -t tmpfs tmpfs $folder; done
+    # A /dev of its own, where the syslog socket can be.
+    mkdir /run/dev && mount --rbind /dev /run/dev && mount -t tmpfs tmpfs /dev && ln -s /proc/self/fd /dev/fd
+    for node in null zero urandom; do touch /dev/$node && mount --bind /run/dev/$node /dev/$node; done
     printf '%s\n' "P: $usb" E:SUBSYSTEM=usb E:DEVTYPE=usb_device A:authorized=1 A:idVendor=0781 \
         A:idProduct=5581 "A:serial=$serial" A:manufacturer=SanDisk A:product=Ultra '' "P: $usb/1-1:1.0" \
         E:SUBSYSTEM=usb E:DEVTYPE=usb_interface E:DRIVER=usb-storage A:authorized=1 A:bInterfaceClass=08 |
@@ -65,7 +68,7 @@ check "journal: the device given back" 'journal MESSAGE_ID=$(documented 4) VARNH
 # The hive gone and the rules impossible to write: the readwrite rules stay, so never exit 3.
 rm $hive
 for way in "mount -o remount,ro /etc/udev/rules.d|mount -o remount,rw /etc/udev/rules.d" \
-    "mount -o remount,size=8k /etc/udev/rules.d; cat /dev/zero >/etc/udev/rules.d/fill|rm /etc/udev/rules.d/fill" \
+    "mount -o remount,size=8k /etc/udev/rules.d; cat /dev/zero >/etc/udev/rules.d/fill|rm /etc/udev/rules.d/fill; mount -o remount,size=1m /etc/udev/rules.d" \
     "rm $rules; mkdir $rules|rmdir $rules"; do
     eval "${way%|*}" 2>/dev/null || true
     run apply
@@ -106,5 +109,9 @@ rm $rules && run apply
 check "a hard link planted at the temporary name: its other name untouched" '[[ $status == 0 && $(cat /etc/udev/rules.d/victim) == keep ]]'
 rm -rf /run/varnholt && mkdir -m 777 /run/elsewhere && ln -s /run/elsewhere /run/varnholt && run apply
 check "/run/varnholt a link: refused, nothing written through it" '[[ $status == 1 ]] && grep -q /run/varnholt /run/err && [[ -z $(ls /run/elsewhere) ]]'
+rm /run/varnholt
+rm /run/systemd/journal/socket && python3 -c 'import socket; s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind("/dev/log"); s.settimeout(5); open("/run/syslog", "wb").write(s.recv(4096))' & sleep 0.3 && run set disable && wait $!
+check "no journal: syslog" 'grep -q "mode changed from readwrite to disable.*\[$(documented 1)\]" /run/syslog'
 echo "$failures failure(s)"
 ((failures == 0))
