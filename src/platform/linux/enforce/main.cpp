@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-
 #include <iostream>
 #include <memory>
 #include <string>
@@ -215,6 +214,34 @@ int RecordPlug(std::string_view action, std::string_view devpath) {
     return exit_code::kDone;
 }
 
+// Who asked for what a root command changes, for the journal.
+journal::Requester RequesterOf(std::string_view command) {
+    journal::Requester requester =
+        journal::RequesterOfThisProcess("varnholt-policy " + std::string(command));
+    // systemd names each run of a unit; the units run apply at boot and when the hive changes.
+    if (std::getenv("INVOCATION_ID") != nullptr && command == "apply")
+        requester.description = "the hive changed or the machine started (varnholt-policy.service)";
+    return requester;
+}
+
+// Records mode, when given, then puts the hive's mode in force.
+int SetAndApply(std::optional<UsbMode> mode, std::vector<Change>& changes) {
+    const std::filesystem::path hive = platform::DefaultMachineHivePath();
+    if (mode) {
+        SharedShell().SetFactory([hive] {
+            return std::make_unique<platform::HiveRegistry>(hive, std::filesystem::path());
+        });
+        try {
+            ApplyUsbMode(*mode);
+        } catch (const Error& error) {
+            std::cerr << "varnholt-policy set: " << error.description() << " (error "
+                      << error.number() << ", " << error.source() << ")\n";
+            return exit_code::kStepFailed;
+        }
+    }
+    return Apply(hive, std::cout, std::cerr, &changes);
+}
+
 int Run(const std::vector<std::string_view>& arguments) {
     if (arguments.size() == 1 && arguments[0] == "--help") {
         std::cout << kUsage;
@@ -247,32 +274,10 @@ int Run(const std::vector<std::string_view>& arguments) {
     }
     // What root creates is never writable by others, whatever umask the caller left.
     ::umask(022);
-    journal::Requester requester =
-        journal::RequesterOfThisProcess("varnholt-policy " + std::string(command));
-    // systemd names each run of a unit; the units run apply at boot and when the hive changes.
-    if (std::getenv("INVOCATION_ID") != nullptr && command == "apply")
-        requester.description = "the hive changed or the machine started (varnholt-policy.service)";
-    journal::SetRequester(std::move(requester));
-    const std::filesystem::path hive = platform::DefaultMachineHivePath();
+    journal::SetRequester(RequesterOf(command));
     std::vector<Change> changes;
-    if (command == "reset") {
-        const int code = Reset(std::cout, std::cerr, &changes);
-        Journal(changes);
-        return code;
-    }
-    if (mode) {
-        SharedShell().SetFactory([hive] {
-            return std::make_unique<platform::HiveRegistry>(hive, std::filesystem::path());
-        });
-        try {
-            ApplyUsbMode(*mode);
-        } catch (const Error& error) {
-            std::cerr << "varnholt-policy set: " << error.description() << " (error "
-                      << error.number() << ", " << error.source() << ")\n";
-            return exit_code::kStepFailed;
-        }
-    }
-    const int code = Apply(hive, std::cout, std::cerr, &changes);
+    const int code =
+        command == "reset" ? Reset(std::cout, std::cerr, &changes) : SetAndApply(mode, changes);
     Journal(changes);
     return code;
 }
