@@ -26,10 +26,11 @@ using testing::ReadBytes;
 class HiveRegistryTest : public ::testing::Test {
   protected:
     Error ReadError(const std::string& name = "HKLM\\A\\Start") {
-        return RaisedError([&] { registry_.RegRead(name); });
+        return RaisedError("WshShell.RegRead", [&] { registry_.RegRead(name); });
     }
-    Error WriteError(const std::string& name = "HKLM\\A\\Start") {
-        return RaisedError([&] { registry_.RegWrite(name, 3, "REG_DWORD"); });
+    Error WriteError(const std::string& name = "HKLM\\A\\Start", const RegValue& value = 3,
+                     const char* type = "REG_DWORD") {
+        return RaisedError("WshShell.RegWrite", [&] { registry_.RegWrite(name, value, type); });
     }
 
     testing::TempDir folder_;
@@ -56,7 +57,7 @@ TEST_F(HiveRegistryTest, WhatIsMissingOrMistypedIsRefusedBeforeAnythingIsWritten
              {"HKLM\\A\\v", std::string("\xC3"), "REG_SZ"},
              {"HKLM\\A]\n[B\\v", 1, "REG_DWORD"},
              {std::string("HKLM\\A\0B\\v", 10), 1, "REG_DWORD"}})
-        RaisedError([&] { registry_.RegWrite(name, value, type); });
+        EXPECT_EQ(WriteError(name, value, type).number(), ErrorNumber(0x80070057)) << name;
     EXPECT_FALSE(std::filesystem::exists(machine_));
 }
 

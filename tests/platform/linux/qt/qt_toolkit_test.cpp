@@ -22,6 +22,7 @@ class QtToolkitTest : public QObject {
                 QFAIL(name);
             } catch (const Error& error) {
                 QCOMPARE(error.number(), 326);
+                QCOMPARE(error.source(), std::string("Varnholt"));
             }
         }
     }
