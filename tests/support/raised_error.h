@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string_view>
-#include <utility>
-
 #include "runtime/error.h"
 
 namespace varnholt::testing {
@@ -19,14 +16,6 @@ Error RaisedError(Operation&& operation) {
     }
     ADD_FAILURE() << "no error raised";
     return Error(0, "", "");
-}
-
-// The same, and a test failure unless the error names source as where it was raised.
-template <typename Operation>
-Error RaisedError(std::string_view source, Operation&& operation) {
-    Error error = RaisedError(std::forward<Operation>(operation));
-    EXPECT_EQ(error.source(), source);
-    return error;
 }
 
 }  // namespace varnholt::testing

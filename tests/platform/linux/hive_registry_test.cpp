@@ -25,12 +25,18 @@ using testing::ReadBytes;
 
 class HiveRegistryTest : public ::testing::Test {
   protected:
+    // Each error names the call that raised it.
     Error ReadError(const std::string& name = "HKLM\\A\\Start") {
-        return RaisedError("WshShell.RegRead", [&] { registry_.RegRead(name); });
+        return Sourced(RaisedError([&] { registry_.RegRead(name); }), "WshShell.RegRead");
     }
     Error WriteError(const std::string& name = "HKLM\\A\\Start", const RegValue& value = 3,
                      const char* type = "REG_DWORD") {
-        return RaisedError("WshShell.RegWrite", [&] { registry_.RegWrite(name, value, type); });
+        return Sourced(RaisedError([&] { registry_.RegWrite(name, value, type); }),
+                       "WshShell.RegWrite");
+    }
+    static Error Sourced(Error error, std::string_view source) {
+        EXPECT_EQ(error.source(), source);
+        return error;
     }
 
     testing::TempDir folder_;

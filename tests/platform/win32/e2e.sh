@@ -4,7 +4,7 @@
 # only readable (no administrator), the error is reported and nothing changes. ARGS: EXE KEY_ACCESS
 : "${WINEPREFIX:?the test session gives the prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="$(cat "$WINEPREFIX/.display")"
-source "$(dirname "$0")/../e2e/drive.sh"
+source "$(dirname "$0")/../../e2e/drive.sh"
 usb_stor='HKLM\SYSTEM\CurrentControlSet\Services\UsbStor'
 
 reg_value() { # key, value name: type and data as reg query shows them ("REG_DWORD 0x4")
