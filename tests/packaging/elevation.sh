@@ -64,4 +64,15 @@ kill -KILL -- -"$(ps -o pgid= $! | tr -d ' ')"
 for _ in $(seq 50); do grep -q "xhost -" "$work/log" && break; sleep 0.1; done
 if grep -q "xhost -SI:localuser:root" "$work/log"; then echo "ok   wayland-killed"; else
     echo "FAIL wayland-killed: calls [$(paste -sd, "$work/log")]" && failures=$((failures + 1)); fi
+# The user's accessibility bus reaches the elevated run through pkexec's clean environment on
+# its command line; only a local socket does.
+for bus in unix:path=/run/user/1000/at-spi/bus tcp:host=example.org,port=1; do
+    install -m 666 /dev/null "$work/log"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH="$work/bin:/usr/bin:/bin" \
+        LOG="$work/log" PKEXEC_STATUS=0 AT_SPI_BUS_ADDRESS="$bus" "$work/varnholt" || true
+    want="pkexec $work/varnholt"
+    [[ $bus != unix:* ]] || want+=" --accessibility-bus=$bus"
+    [[ $(cat "$work/log") == "$want" ]] && echo "ok   bus $bus" ||
+        { echo "FAIL bus $bus: [$(cat "$work/log")]" && failures=$((failures + 1)); }
+done
 exit $((failures > 0))

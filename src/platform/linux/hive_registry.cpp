@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +23,7 @@
 #include "platform/linux/reg_file.h"
 #include "policy/registry_shell.h"
 #include "runtime/error.h"
+#include "runtime/text.h"
 
 namespace varnholt::platform {
 namespace {
@@ -354,13 +354,6 @@ std::string DamagedHiveText(const std::string& name, const std::filesystem::path
                             const RegFileError& damaged, const char* verb) {
     return "Unable to " + std::string(verb) + " registry key " + Quoted(name) + ": " +
            hive.string() + " line " + std::to_string(damaged.line()) + ": " + damaged.what();
-}
-
-bool FoldedEquals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 HiveValue ValueToStore(const std::string& name, const RegValue& value, std::string_view type) {

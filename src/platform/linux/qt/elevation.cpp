@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/qt/accessibility.h"
 #include "platform/linux/run_program.h"
 
 namespace varnholt::platform::qt {
@@ -112,7 +113,7 @@ struct PkexecRun {
     std::string held_back;
 };
 
-PkexecRun RunPkexec(const std::string& program) {
+PkexecRun RunPkexec(std::vector<std::string> command) {
     constexpr std::size_t kHeldBackAtMost = 64 * 1024;
     PkexecRun run;
     int errors[2];
@@ -120,7 +121,7 @@ PkexecRun RunPkexec(const std::string& program) {
         run.start_error = errno;
         return run;
     }
-    const pid_t child = StartProgram({"pkexec", program}, false, errors[1]);
+    const pid_t child = StartProgram(std::move(command), false, errors[1]);
     run.start_error = errno;
     ::close(errors[1]);
     char buffer[4096];
@@ -181,7 +182,10 @@ std::optional<int> RunAsRootThroughPkexec() {
     if (grant_display)
         grant.emplace();
 
-    const PkexecRun run = RunPkexec(self.string());
+    std::vector<std::string> command{"pkexec", self.string()};
+    if (const std::optional<std::string> bus = AccessibilityBusAddress())
+        command.push_back(kAccessibilityBusOption + *bus);
+    const PkexecRun run = RunPkexec(std::move(command));
     grant.reset();
 
     if (run.status < 0) {
