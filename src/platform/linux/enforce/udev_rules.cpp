@@ -23,7 +23,10 @@ std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices
 // command line.
 std::string RecordAtPlug(const char* match, const char* action) {
     std::error_code error;
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    // Replaced by an upgrade while it runs, the program's file is named anew at the same path.
+    if (constexpr std::string_view kDeleted = " (deleted)"; self.ends_with(kDeleted))
+        self.resize(self.size() - kDeleted.size());
     return std::string(match) + ", RUN+=\"" + self + " plugged " + action + " $devpath\"\n";
 }
 
