@@ -4,9 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,7 +42,7 @@ bool DisplayAlreadyGrantsRoot() {
     return granted;
 }
 
-// Reads until end of file, retrying interrupted reads; the count of the last read.
+// One read, again when a signal interrupts it.
 ssize_t ReadRetrying(int fd, char* buffer, std::size_t size) {
     ssize_t count = 0;
     while ((count = ::read(fd, buffer, size)) < 0 && errno == EINTR) {
@@ -105,8 +104,9 @@ class DisplayGrant {
     int alive_ = -1;
 };
 
-// Runs pkexec with its standard error held back: on a refusal pkexec's own words become part
-// of our one line. Anything beyond a refusal's few lines is the program's and is passed on.
+// Runs pkexec with its standard error held back until it ends: on a refusal pkexec's own words
+// become part of our one line; otherwise all of it, the elevated program's, is passed on then,
+// or as it comes once there is more than a refusal ever says.
 struct PkexecRun {
     int status = -1;
     int start_error = 0;
