@@ -3,12 +3,22 @@
 units="varnholt-policy.path varnholt-policy.service"
 
 # A new machine starts from a Windows machine's defaults. A hive already there is the
-# machine's policy: installing or upgrading never changes how it treats storage.
+# machine's policy: installing or upgrading never changes how it treats storage. Earlier
+# versions made the folder with the caller's umask: no one but root may replace the hive, or
+# hold its lock, which a user with it open could keep from root.
 create_default_hive() {
     if [ ! -e /var/lib/varnholt/machine.reg ]; then
         install -d -m 0755 /var/lib/varnholt
         install -m 0644 /usr/share/varnholt/machine.reg /var/lib/varnholt/machine.reg
     fi
+    chown root:root /var/lib/varnholt
+    chmod go-w /var/lib/varnholt
+    if [ -f /var/lib/varnholt/machine.reg ] && [ ! -L /var/lib/varnholt/machine.reg ]; then
+        chown root:root /var/lib/varnholt/machine.reg
+        chmod go-w /var/lib/varnholt/machine.reg
+    fi
+    # The next write makes a lock only root can open.
+    rm -f /var/lib/varnholt/machine.reg.lock
 }
 
 # Without the package nothing keeps the kernel in line with the hive: leave storage as a

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "policy/registry_shell.h"
+#include "runtime/text.h"
 
 namespace varnholt {
 namespace {
@@ -48,10 +49,6 @@ std::optional<std::string> ReadText(const char* name) {
     }
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // A value's text as a number: decimal digits with an optional sign, blanks (spaces, tabs)
 // allowed around them; nothing else, and nothing outside the 32-bit range.
 std::optional<std::int32_t> TextToNumber(std::string_view text) {
@@ -85,9 +82,27 @@ const char* UsbModeName(UsbMode mode) {
     return "readwrite";
 }
 
+namespace {
+
+// The mode after this one; nullopt after the last. A switch, so that a new mode fails to
+// compile until it is placed here.
+std::optional<UsbMode> NextMode(UsbMode mode) {
+    switch (mode) {
+        case UsbMode::kDisable:
+            return UsbMode::kReadOnly;
+        case UsbMode::kReadOnly:
+            return UsbMode::kReadWrite;
+        case UsbMode::kReadWrite:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<UsbMode> UsbModeFromName(std::string_view name) {
-    for (const UsbMode mode : {UsbMode::kDisable, UsbMode::kReadOnly, UsbMode::kReadWrite}) {
-        if (name == UsbModeName(mode))
+    for (std::optional<UsbMode> mode = UsbMode::kDisable; mode; mode = NextMode(*mode)) {
+        if (name == UsbModeName(*mode))
             return mode;
     }
     return std::nullopt;

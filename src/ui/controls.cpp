@@ -87,9 +87,9 @@ void TextBox::SetText(std::string text) {
     Changed();
 }
 
-void TextBox::KeyDown(KeyEvent key) {
+void TextBox::KeyDown() {
     if (on_key_down) {
-        on_key_down(key);
+        on_key_down();
     }
 }
 

@@ -48,12 +48,6 @@ struct WindowDescription {
         {};  // what the window's options choose, for screen readers
 };
 
-// Virtual-key codes and shift bits, as the KeyDown event reports them on every toolkit.
-struct KeyEvent {
-    int key_code;
-    int shift;  // 1 Shift, 2 Ctrl, 4 Alt
-};
-
 class Window;
 
 class Control {
@@ -117,14 +111,14 @@ class CheckBox final : public Control {
 class TextBox final : public Control {
   public:
     using Control::Control;
-    std::function<void(KeyEvent)> on_key_down;
+    std::function<void()> on_key_down;
 
     const std::string& text() const noexcept { return text_; }  // UTF-8
     void SetText(std::string text);  // from code: mirrored onto the screen
     // From the toolkit: the user's typing changed the text (already on screen).
     void TextEdited(std::string text) { text_ = std::move(text); }
     // From the toolkit: a key went down while the box had the focus.
-    void KeyDown(KeyEvent key);
+    void KeyDown();
 
   private:
     std::string text_;

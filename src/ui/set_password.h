@@ -35,7 +35,7 @@ class SetPassword final : public Window {
     explicit SetPassword(WindowFlow& flow);
 
     void Command1_Click();
-    void Text1_KeyDown(KeyEvent key);
+    void Text1_KeyDown();
 
   private:
     WindowFlow& flow_;

@@ -87,11 +87,6 @@ std::wstring WideText(std::string_view text) {
     return Widen(text).value_or(std::wstring());
 }
 
-int ShiftState() {
-    return (GetKeyState(VK_SHIFT) < 0 ? 1 : 0) | (GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
-           (GetKeyState(VK_MENU) < 0 ? 4 : 0);
-}
-
 // Pictures are named like the resources: letters, digits and underscores only, so that no
 // name is read as a resource number ("#1") or reaches past the program's own bitmaps.
 bool PlainResourceName(std::string_view name) {
@@ -586,8 +581,7 @@ LRESULT CALLBACK Win32WindowView::TextBoxProcedure(HWND box, UINT message, WPARA
         auto* view = reinterpret_cast<Win32WindowView*>(GetWindowLongPtrW(form, GWLP_USERDATA));
         if (view != nullptr) {
             auto& text_box = *reinterpret_cast<ui::TextBox*>(reference);
-            const ui::KeyEvent key{static_cast<int>(w), ShiftState()};
-            view->Send([&text_box, key] { text_box.KeyDown(key); });
+            view->Send([&text_box] { text_box.KeyDown(); });
         }
         if (!IsWindow(box)) {
             return 0;  // the key unloaded the window

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/linux/enforce/audit_journal.h"
+#include "platform/linux/enforce/trusted_files.h"
 #include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/run_program.h"
@@ -31,13 +33,8 @@ constexpr const char* kUdevadm = "/bin/udevadm";
 constexpr const char* kUdevControl = "/run/udev/control";
 constexpr int kMaxPasses = 5;
 
-std::optional<std::string> ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
+std::optional<std::string> ReadRules() {
+    return ReadSmallFile(kRulesPath, kLargestRulesFile).text;
 }
 
 // A value's text; nullopt when it is missing, with problem saying why when that is not
@@ -81,8 +78,10 @@ Problems WriteRules(const std::string& rules) {
     const std::filesystem::path temp = target.parent_path() / ".61-varnholt.rules.new";
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
+    // Made anew: a name planted there, even a hard link to another file, is only unlinked.
+    ::unlink(temp.c_str());
     const int file =
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (file < 0)
         return {temp.string() + ": " + std::strerror(errno)};
     const bool written =
@@ -99,11 +98,8 @@ Problems WriteRules(const std::string& rules) {
 }
 
 bool MountedWritable(const UsbBlockDevice& device) {
-    return std::any_of(
-        device.mount_points.begin(), device.mount_points.end(), [](const std::string& target) {
-            struct statvfs status {};
-            return ::statvfs(target.c_str(), &status) == 0 && (status.f_flag & ST_RDONLY) == 0;
-        });
+    return std::any_of(device.mount_points.begin(), device.mount_points.end(),
+                       [](const MountPoint& mount) { return !mount.read_only; });
 }
 
 void Add(Problems& to, const Problems& more) {
@@ -112,8 +108,21 @@ void Add(Problems& to, const Problems& more) {
 
 struct Outcome {
     Problems problems;
+    std::vector<Change> changes;
     bool changed = false;
 };
+
+// Records what was done to a device (or one of its mounts) and what went wrong doing it.
+void Record(Outcome& outcome, const DeviceIdentity& device, Action action, std::string reason,
+            const Problems& problems, std::string mount_point = {}) {
+    std::string problem;
+    for (const std::string& line : problems)
+        problem += (problem.empty() ? "" : "; ") + line;
+    outcome.changes.push_back(
+        {device, action, std::move(mount_point), std::move(reason), std::move(problem)});
+    Add(outcome.problems, problems);
+    outcome.changed = true;
+}
 
 std::set<std::string> ReadBlockedList() {
     std::set<std::string> blocked;
@@ -133,31 +142,57 @@ Problems WriteBlockedList(const std::set<std::string>& blocked) {
     return {};
 }
 
+std::string InForce(UsbMode mode) {
+    return std::string(UsbModeName(mode)) + " in force";
+}
+
+void Unblock(const UsbStorageInterface& interface, UsbMode mode, std::set<std::string>& blocked,
+             Outcome& outcome) {
+    // Blocks of other tools on the whole device stay as they are.
+    if (interface.authorized || !interface.device_authorized ||
+        (interface.interface_class != 8 && !interface.marked_blocked))
+        return;
+    const Problems unblocked = UnblockInterface(interface);
+    if (unblocked.empty()) {
+        blocked.erase(interface.syspath);
+        blocked.erase(interface.name);
+    }
+    Record(outcome, interface.identity, Action::kUnblocked, InForce(mode), unblocked);
+}
+
+void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
+    std::vector<std::string> busy;
+    for (const UsbBlockDevice& device : interface.block_devices) {
+        if (device.read_only && !MountedWritable(device))
+            continue;
+        const std::size_t busy_before = busy.size();
+        const Problems problems = MakeReadOnly(device, &busy);
+        for (const MountPoint& mount : device.mount_points) {
+            if (!mount.read_only &&
+                std::find(busy.begin() + busy_before, busy.end(), mount.target) == busy.end())
+                Record(outcome, device.identity, Action::kRemountedReadOnly,
+                       InForce(UsbMode::kReadOnly), {}, mount.target);
+        }
+        Record(outcome, device.identity, Action::kMadeReadOnly, InForce(UsbMode::kReadOnly),
+               problems);
+    }
+    if (busy.empty())
+        return;
+    const Problems problems = ReattachReadOnly(interface, busy);
+    for (const std::string& target : busy)
+        Record(outcome, interface.identity, Action::kReattachedReadOnly,
+               "files open for writing on " + target +
+                   ": flushed and frozen, detached, the device re-attached read-only",
+               problems, target);
+}
+
 // One pass. remove_rules leaves no rules file at all instead of the mode's.
 Outcome Enforce(UsbMode mode, bool remove_rules) {
     Outcome outcome;
     std::set<std::string> blocked = ReadBlockedList();
     const std::set<std::string> blocked_before = blocked;
-    // Found before the rules change: udev forgets our marks once the new rules run.
-    const std::vector<UsbStorageInterface> before = FindUsbStorage(blocked);
-    std::set<std::string> marked = blocked;
-    std::set<dev_t> marked_read_only;
-    for (const UsbStorageInterface& interface : before) {
-        if (interface.marked_blocked)
-            marked.insert(interface.syspath);
-        for (const UsbBlockDevice& device : interface.block_devices) {
-            if (device.marked_read_only)
-                marked_read_only.insert(device.devnum);
-        }
-    }
-    std::vector<std::string> system_devices;
-    for (const UsbStorageInterface& interface : before) {
-        if (interface.holds_system && std::find(system_devices.begin(), system_devices.end(),
-                                                interface.usb_device_path) == system_devices.end())
-            system_devices.push_back(interface.usb_device_path);
-    }
-
-    const std::optional<std::string> current = ReadFile(kRulesPath);
+    const std::vector<std::string> system_devices = SystemUsbDevices();
+    const std::optional<std::string> current = ReadRules();
     const bool udev_running = UdevRunning();
     if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
         if (remove_rules) {
@@ -172,60 +207,63 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
         outcome.changed = true;
     }
 
-    // Looked at again once the new rules are loaded: a device that came meanwhile was seen
-    // by neither the old rules nor the first look.
-    std::vector<UsbStorageInterface> storage = outcome.changed ? FindUsbStorage(marked) : before;
-    for (UsbStorageInterface& interface : storage) {
-        for (UsbBlockDevice& device : interface.block_devices)
-            device.marked_read_only =
-                device.marked_read_only || marked_read_only.contains(device.devnum);
+    // Looked at once the new rules are loaded, so that no device escapes both. The marks of
+    // the old rules are still in udev's database: a reload alone runs no rules.
+    const std::vector<UsbStorageInterface> storage = FindUsbStorage(blocked);
+    std::vector<std::string> to_trigger;
+    for (const UsbStorageInterface& interface : storage) {
+        for (const UsbBlockDevice& device : interface.block_devices) {
+            if (!interface.holds_system)
+                to_trigger.push_back(device.identity.syspath);
+        }
     }
     for (const UsbStorageInterface& interface : storage) {
         if (interface.holds_system)
             continue;
-        if (mode == UsbMode::kDisable) {
-            if (interface.authorized) {
-                Add(outcome.problems, BlockInterface(interface));
-                if (interface.interface_class != 8)
-                    blocked.insert(interface.syspath);
-                outcome.changed = true;
-            }
-            continue;
-        }
-        // Blocks of other tools on the whole device stay as they are.
-        if (!interface.authorized && interface.device_authorized &&
-            (interface.interface_class == 8 || interface.marked_blocked)) {
-            const Problems unblocked = UnblockInterface(interface);
-            if (unblocked.empty())
-                blocked.erase(interface.syspath);
-            Add(outcome.problems, unblocked);
-            outcome.changed = true;
-        }
-        for (const UsbBlockDevice& device : interface.block_devices) {
-            if (mode == UsbMode::kReadOnly && (!device.read_only || MountedWritable(device))) {
-                Add(outcome.problems, MakeReadOnly(device));
-                outcome.changed = true;
-            } else if (mode == UsbMode::kReadWrite && device.marked_read_only && device.read_only) {
-                Add(outcome.problems, MakeWritable(device));
-                outcome.changed = true;
-            }
+        switch (mode) {
+            case UsbMode::kDisable:
+                if (interface.authorized) {
+                    Record(outcome, interface.identity, Action::kBlocked, InForce(mode),
+                           BlockInterface(interface));
+                    if (interface.interface_class != 8)
+                        blocked.insert(interface.syspath);
+                }
+                break;
+            case UsbMode::kReadOnly:
+                Unblock(interface, mode, blocked, outcome);
+                EnforceReadOnly(interface, outcome);
+                break;
+            case UsbMode::kReadWrite:
+                Unblock(interface, mode, blocked, outcome);
+                for (const UsbBlockDevice& device : interface.block_devices) {
+                    if (device.marked_read_only && device.read_only)
+                        Record(outcome, device.identity, Action::kMadeWritable,
+                               remove_rules ? "reset" : InForce(mode), MakeWritable(device));
+                }
+                break;
         }
     }
 
     if (blocked != blocked_before)
         Add(outcome.problems, WriteBlockedList(blocked));
-    if (outcome.changed && udev_running) {
-        Add(outcome.problems, RunUdevadm({"trigger", "--subsystem-match=usb",
-                                          "--property-match=DEVTYPE=usb_interface"}));
-        Add(outcome.problems, RunUdevadm({"trigger", "--subsystem-match=block"}));
-        Add(outcome.problems, RunUdevadm({"settle", "--timeout=30"}));
+    // Only the disks the switch concerns get the new rules' marks, permissions and mount
+    // options; a disk that comes back unblocked meets the rules on its own.
+    std::erase_if(to_trigger, [](const std::string& syspath) {
+        return ::access(syspath.c_str(), F_OK) != 0;  // gone with a block or a re-attach
+    });
+    if (outcome.changed && udev_running && !to_trigger.empty()) {
+        to_trigger.insert(to_trigger.begin(), {"trigger", "--settle", "--action=change"});
+        Add(outcome.problems, RunUdevadm(to_trigger));
     }
     return outcome;
 }
 
 // Held until the process ends: one apply at a time.
 bool TakeLock(std::ostream& err) {
-    ::mkdir(kStateFolder, 0755);
+    if (const std::string problem = PrepareOwnFolder(kStateFolder, ::geteuid()); !problem.empty()) {
+        err << "varnholt-policy: " << problem << "; refusing to keep state there\n";
+        return false;
+    }
     const int lock = ::open(kLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
         err << "varnholt-policy: " << kLockPath << ": " << std::strerror(errno) << "\n";
@@ -234,33 +272,54 @@ bool TakeLock(std::ostream& err) {
     return true;
 }
 
-int Report(const char* what, const Outcome& outcome, std::ostream& out, std::ostream& err) {
+int Report(const char* what, const Outcome& outcome, std::ostream& out, std::ostream& err,
+           std::vector<Change>* changes) {
+    for (const Change& change : outcome.changes) {
+        out << change.device.kernel_name
+            << (change.mount_point.empty() ? "" : " on " + change.mount_point) << ": "
+            << ActionName(change.action) << " (" << change.reason << ")"
+            << (change.problem.empty() ? "" : ", failed") << "\n";
+    }
     for (const std::string& problem : outcome.problems)
         err << "varnholt-policy: " << problem << "\n";
+    if (!outcome.problems.empty())
+        out << "not wholly ";
     out << what << (outcome.changed ? "" : " (nothing to change)") << "\n";
+    if (changes != nullptr)
+        changes->insert(changes->end(), outcome.changes.begin(), outcome.changes.end());
     return outcome.problems.empty() ? exit_code::kDone : exit_code::kStepFailed;
 }
 
 }  // namespace
 
-RecordedMode ReadRecordedMode(const std::filesystem::path& hive) {
+RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_owner) {
     platform::HiveRegistry registry(hive, std::filesystem::path());
     RecordedMode recorded;
     UsbPolicyTexts texts;
     texts.start = ReadValue(registry, policy_value::kUsbStorageStart, hive, recorded.problem);
     texts.write_protect = ReadValue(registry, policy_value::kWriteProtect, hive, recorded.problem);
     recorded.mode = UsbModeOf(texts);
+    // An empty or header-only hive is no record of a mode, and one another user could
+    // replace is no record of the machine's.
+    if (!texts.start && recorded.problem.empty())
+        recorded.problem = hive.string() + ": records no usable USB storage Start value";
+    if (const std::string untrusted = ReplaceableBy(hive, trusted_owner); !untrusted.empty()) {
+        recorded.mode = UsbMode::kDisable;
+        recorded.problem = "the hive cannot be trusted: " + untrusted;
+    }
     return recorded;
 }
 
 std::optional<UsbMode> ModeInForce() {
-    const std::optional<std::string> rules = ReadFile(kRulesPath);
+    const std::optional<std::string> rules = ReadRules();
     return rules ? RulesMode(*rules) : std::nullopt;
 }
 
-int Apply(const std::filesystem::path& hive, std::ostream& out, std::ostream& err) {
+int Apply(const std::filesystem::path& hive, std::ostream& out, std::ostream& err,
+          std::vector<Change>* changes) {
     if (!TakeLock(err))
         return exit_code::kStepFailed;
+    const std::optional<UsbMode> before = ModeInForce();
     RecordedMode recorded = ReadRecordedMode(hive);
     for (int pass = 1;; ++pass) {
         const Outcome outcome = Enforce(recorded.mode, false);
@@ -270,19 +329,85 @@ int Apply(const std::filesystem::path& hive, std::ostream& out, std::ostream& er
             continue;
         }
         const int code = Report((std::string("in force: ") + UsbModeName(recorded.mode)).c_str(),
-                                outcome, out, err);
-        if (!recorded.problem.empty()) {
-            err << "varnholt-policy: " << recorded.problem << "; storage stays disabled\n";
-            return exit_code::kHiveUnusable;
-        }
-        return code;
+                                outcome, out, err, changes);
+        if (const std::optional<UsbMode> now = ModeInForce(); now != before)
+            journal::ModeChanged(before, now);
+        if (recorded.problem.empty())
+            return code;
+        // Disable is claimed only when it holds: rules that could not be written leave the
+        // old mode in force.
+        err << "varnholt-policy: " << recorded.problem
+            << (code == exit_code::kDone ? "; storage stays disabled\n"
+                                         : "; disable could not be put wholly in force\n");
+        return code == exit_code::kDone ? exit_code::kHiveUnusable : code;
     }
 }
 
-int Reset(std::ostream& out, std::ostream& err) {
+int Reset(std::ostream& out, std::ostream& err, std::vector<Change>* changes) {
     if (!TakeLock(err))
         return exit_code::kStepFailed;
-    return Report("reset: no rules in force", Enforce(UsbMode::kReadWrite, true), out, err);
+    const std::optional<UsbMode> before = ModeInForce();
+    const int code =
+        Report("reset: no rules in force", Enforce(UsbMode::kReadWrite, true), out, err, changes);
+    if (const std::optional<UsbMode> now = ModeInForce(); now != before)
+        journal::ModeChanged(before, now);
+    return code;
+}
+
+const char* ActionName(Action action) {
+    switch (action) {
+        case Action::kBlocked:
+            return "blocked";
+        case Action::kUnblocked:
+            return "unblocked";
+        case Action::kMadeReadOnly:
+            return "made-read-only";
+        case Action::kMadeWritable:
+            return "made-writable";
+        case Action::kRemountedReadOnly:
+            return "remounted-read-only";
+        case Action::kReattachedReadOnly:
+            return "reattached-read-only";
+        case Action::kLeftAlone:
+            break;
+    }
+    return "left-alone";
+}
+
+DeviceState StateOf(const UsbStorageInterface& interface, std::optional<UsbMode> in_force) {
+    if (interface.holds_system)
+        return {interface.authorized ? "authorized" : "blocked", "holds / or /boot: never changed"};
+    if (interface.authorized)
+        return {"authorized", in_force ? InForce(*in_force) : "no rules in force"};
+    if (!interface.device_authorized)
+        return {"blocked", "its USB device is not authorized, not by varnholt-policy"};
+    if (interface.interface_class == 8 || interface.marked_blocked)
+        return {"blocked", in_force == UsbMode::kDisable ? InForce(UsbMode::kDisable)
+                                                         : "blocked earlier; apply unblocks it"};
+    return {"blocked", "not by varnholt-policy"};
+}
+
+DeviceState StateOf(const UsbStorageInterface& interface, const UsbBlockDevice& device,
+                    std::optional<UsbMode> in_force) {
+    const std::string state = device.read_only ? "read-only" : "writable";
+    if (interface.holds_system)
+        return {state, "holds / or /boot: never changed"};
+    if (!in_force)
+        return {state, "no rules in force"};
+    const std::string differs =
+        "differs from " + InForce(*in_force) + ": run varnholt-policy apply";
+    switch (*in_force) {
+        case UsbMode::kDisable:
+            return {state, differs};
+        case UsbMode::kReadOnly:
+            return {state,
+                    device.read_only && !MountedWritable(device) ? InForce(*in_force) : differs};
+        case UsbMode::kReadWrite:
+            if (!device.read_only)
+                return {state, InForce(*in_force)};
+            return {state, device.marked_read_only ? differs : "not by varnholt-policy"};
+    }
+    return {state, differs};
 }
 
 }  // namespace varnholt::enforce

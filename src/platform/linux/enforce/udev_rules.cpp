@@ -1,9 +1,34 @@
 #include "platform/linux/enforce/udev_rules.h"
 
+#include <filesystem>
+
 namespace varnholt::enforce {
 namespace {
 
 constexpr std::string_view kModeLine = "# varnholt-policy mode: ";
+
+// Removals pass; the USB devices that hold / or /boot are never matched.
+std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices) {
+    std::string skips = "ACTION==\"remove\", GOTO=\"varnholt_end\"\n";
+    for (const std::string& device : system_usb_devices) {
+        skips += "# Holds / or /boot: left alone.\nDEVPATH==\"" + device +
+                 "\", GOTO=\"varnholt_end\"\nDEVPATH==\"" + device +
+                 "/*\", GOTO=\"varnholt_end\"\n";
+    }
+    return skips;
+}
+
+// Each device the rules stop as it comes is recorded by this program, which is handed only
+// the device's path and reads the rest from sysfs: no string a device reports reaches a
+// command line.
+std::string RecordAtPlug(const char* match, const char* action) {
+    std::error_code error;
+    std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    // Replaced by an upgrade while it runs, the program's file is named anew at the same path.
+    if (constexpr std::string_view kDeleted = " (deleted)"; self.ends_with(kDeleted))
+        self.resize(self.size() - kDeleted.size());
+    return std::string(match) + ", RUN+=\"" + self + " plugged " + action + " $devpath\"\n";
+}
 
 }  // namespace
 
@@ -13,37 +38,55 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
         "# apply rewrites it. USB mice and keyboards (and every non-storage interface) are\n"
         "# never matched.\n" +
         std::string(kModeLine) + UsbModeName(mode) + "\n";
-    if (mode == UsbMode::kReadWrite)
-        return rules;
-
-    rules += "ACTION==\"remove\", GOTO=\"varnholt_end\"\n";
-    for (const std::string& device : system_usb_devices) {
-        rules += "# Holds / or /boot: left alone.\nDEVPATH==\"" + device +
-                 "\", GOTO=\"varnholt_end\"\nDEVPATH==\"" + device +
-                 "/*\", GOTO=\"varnholt_end\"\n";
+    switch (mode) {
+        case UsbMode::kReadWrite:
+            return rules;
+        case UsbMode::kDisable:
+            rules += SystemDeviceSkips(system_usb_devices) +
+                     "# Storage interfaces (class 08, UAS drives included) are not authorized.\n"
+                     "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"add\", "
+                     "ATTR{bInterfaceClass}==\"08\", ENV{" +
+                     kBlockedProperty +
+                     "}=\"1\", ATTR{authorized}=\"0\"\n"
+                     "# A storage driver bound to a vendor-specific interface.\n"
+                     "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"bind\", "
+                     "DRIVER==\"usb-storage|uas|ums-*\", ENV{" +
+                     kBlockedProperty +
+                     "}=\"1\", ATTR{authorized}=\"0\"\n"
+                     "# Any disk, MMC or Memory Stick host beneath a USB interface, whatever its\n"
+                     "# driver (card readers such as rtsx_usb are class ff): nobody else may open\n"
+                     "# or mount it, and its interface goes, remembered for a later unblock.\n"
+                     "SUBSYSTEM==\"block|mmc_host|memstick_host\", ACTION==\"add\", "
+                     "SUBSYSTEMS==\"usb\", ATTRS{bInterfaceClass}==\"?*\", MODE=\"0600\", "
+                     "ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\", "
+                     "ENV{VARNHOLT_INTERFACE}=\"%b\", RUN+=\"/bin/sh -c 'echo 0 "
+                     ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized; mkdir -p "
+                     "/run/varnholt && echo $env{VARNHOLT_INTERFACE} "
+                     ">>/run/varnholt/blocked-interfaces'\"\n" +
+                     RecordAtPlug("ACTION==\"add|bind\", ENV{VARNHOLT_BLOCKED}==\"1\"", "blocked") +
+                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_INTERFACE}==\"?*\"", "blocked");
+            break;
+        case UsbMode::kReadOnly:
+            rules += SystemDeviceSkips(system_usb_devices) +
+                     "# USB disks and partitions, whatever their driver: nobody but root may\n"
+                     "# write to the node, file systems are mounted read-only, and the read-only\n"
+                     "# flag is set while udev still handles the add, before the node gets\n"
+                     "# these permissions and before anyone hears of the device.\n"
+                     "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk|partition\", SUBSYSTEMS==\"usb\", "
+                     "MODE=\"0440\", ENV{UDISKS_MOUNT_OPTIONS_DEFAULTS}=\"ro\"\n"
+                     "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk|partition\", SUBSYSTEMS==\"usb\", "
+                     "PROGRAM==\"/sbin/blockdev --setro $devnode\", ENV{" +
+                     kReadOnlyProperty +
+                     "}=\"1\"\n"
+                     "# Not made read-only: neither udisks nor systemd may mount it.\n"
+                     "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk|partition\", SUBSYSTEMS==\"usb\", "
+                     "ENV{" +
+                     kReadOnlyProperty +
+                     "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n" +
+                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_READONLY}==\"1\"", "read-only");
+            break;
     }
-    if (mode == UsbMode::kDisable) {
-        rules +=
-            "# Storage interfaces (class 08, UAS drives included) are not authorized.\n"
-            "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"add\", "
-            "ATTR{bInterfaceClass}==\"08\", ENV{" +
-            std::string(kBlockedProperty) +
-            "}=\"1\", ATTR{authorized}=\"0\"\n"
-            "# A storage driver bound to a vendor-specific interface.\n"
-            "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"bind\", "
-            "DRIVER==\"usb-storage|uas|ums-*\", ENV{" +
-            kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"\n";
-    } else {
-        rules +=
-            "# USB disks and partitions are read-only, and mounted read-only by default. udev\n"
-            "# announces the device only after blockdev has run.\n"
-            "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk|partition\", SUBSYSTEMS==\"usb\", ENV{" +
-            std::string(kReadOnlyProperty) +
-            "}=\"1\", ENV{UDISKS_MOUNT_OPTIONS_DEFAULTS}=\"ro\", "
-            "RUN+=\"/sbin/blockdev --setro $devnode\"\n";
-    }
-    rules += "LABEL=\"varnholt_end\"\n";
-    return rules;
+    return rules + "LABEL=\"varnholt_end\"\n";
 }
 
 std::optional<UsbMode> RulesMode(std::string_view rules) {

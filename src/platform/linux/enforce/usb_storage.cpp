@@ -10,10 +10,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -62,12 +64,18 @@ std::string Unescape(const std::string& field) {
 }
 
 // One line of /proc/self/mountinfo: the device (as major:minor, 0 for btrfs and others), the
-// mount point and the source the file system was mounted from.
+// mount point, the source the file system was mounted from and whether either the mount or
+// the file system is read-only.
 struct Mount {
     dev_t devnum = 0;
     std::string target;
     std::string source;
+    bool read_only = false;
 };
+
+bool HasOption(const std::string& options, const std::string& option) {
+    return ("," + options + ",").find("," + option + ",") != std::string::npos;
+}
 
 std::vector<Mount> ReadMounts() {
     std::vector<Mount> mounts;
@@ -75,24 +83,25 @@ std::vector<Mount> ReadMounts() {
     std::string line;
     while (std::getline(mountinfo, line)) {
         std::istringstream fields(line);
-        std::string id, parent, numbers, root, target, field, source;
-        fields >> id >> parent >> numbers >> root >> target;
+        std::string id, parent, numbers, root, target, options, field, source, super_options;
+        fields >> id >> parent >> numbers >> root >> target >> options;
         while (fields >> field && field != "-") {
         }
-        fields >> field >> source;
+        fields >> field >> source >> super_options;
         unsigned major_number = 0, minor_number = 0;
         if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) == 2)
-            mounts.push_back(
-                {makedev(major_number, minor_number), Unescape(target), Unescape(source)});
+            mounts.push_back({makedev(major_number, minor_number), Unescape(target),
+                              Unescape(source),
+                              HasOption(options, "ro") || HasOption(super_options, "ro")});
     }
     return mounts;
 }
 
 // The block devices that / and /boot live on, with the disks and the devices beneath them
 // (a partition's disk; the devices under a mapped or RAID device).
-std::set<dev_t> SystemBlockDevices(udev* context) {
+std::set<dev_t> SystemBlockDevices(udev* context, const std::vector<Mount>& mounts) {
     std::set<dev_t> found;
-    for (const Mount& mount : ReadMounts()) {
+    for (const Mount& mount : mounts) {
         if (mount.target != "/" && mount.target != "/boot")
             continue;
         dev_t devnum = mount.devnum;
@@ -133,6 +142,60 @@ bool IsStorageDriver(const std::string& driver) {
     return driver == "usb-storage" || driver == "uas" || driver.starts_with("ums-");
 }
 
+DeviceIdentity IdentityOf(udev_device* device, udev_device* usb_device) {
+    DeviceIdentity identity;
+    identity.kernel_name = Text(udev_device_get_sysname(device));
+    identity.syspath = Text(udev_device_get_syspath(device));
+    if (usb_device != nullptr) {
+        identity.vendor_product =
+            Attribute(usb_device, "idVendor") + ":" + Attribute(usb_device, "idProduct");
+        identity.serial = Attribute(usb_device, "serial");
+        identity.manufacturer = Attribute(usb_device, "manufacturer");
+        identity.product = Attribute(usb_device, "product");
+    }
+    return identity;
+}
+
+// What lies beneath each USB interface that holds a block device, an MMC or a Memory Stick
+// host, whatever its class and driver (card readers such as rtsx_usb are class ff): its
+// block devices, keyed by the interface's syspath. One walk over all of them, not one per
+// interface.
+std::map<std::string, std::vector<UsbBlockDevice>> StorageBeneathInterfaces(
+    udev* context, const std::vector<Mount>& mounts) {
+    std::map<std::string, std::vector<UsbBlockDevice>> found;
+    UdevPtr<udev_enumerate> devices(udev_enumerate_new(context));
+    for (const char* subsystem : {"block", "mmc_host", "memstick_host"})
+        udev_enumerate_add_match_subsystem(devices.get(), subsystem);
+    udev_enumerate_scan_devices(devices.get());
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(devices.get())) {
+        UdevPtr<udev_device> device(
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        udev_device* interface = device ? udev_device_get_parent_with_subsystem_devtype(
+                                              device.get(), "usb", "usb_interface")
+                                        : nullptr;
+        if (interface == nullptr)
+            continue;
+        std::vector<UsbBlockDevice>& blocks = found[Text(udev_device_get_syspath(interface))];
+        if (Text(udev_device_get_subsystem(device.get())) != "block" ||
+            udev_device_get_devnode(device.get()) == nullptr)
+            continue;
+        UsbBlockDevice disk;
+        disk.identity = IdentityOf(device.get(), udev_device_get_parent_with_subsystem_devtype(
+                                                     interface, "usb", "usb_device"));
+        disk.devnode = udev_device_get_devnode(device.get());
+        disk.devnum = udev_device_get_devnum(device.get());
+        disk.partition = Text(udev_device_get_devtype(device.get())) == "partition";
+        disk.read_only = Attribute(device.get(), "ro") == "1";
+        disk.marked_read_only = PropertyIsSet(device.get(), kReadOnlyProperty);
+        for (const Mount& mount : mounts)
+            if (mount.devnum == disk.devnum)
+                disk.mount_points.push_back({mount.target, mount.read_only});
+        blocks.push_back(std::move(disk));
+    }
+    return found;
+}
+
 Problems WriteSysfs(const std::string& path, const std::string& value) {
     const int file = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (file < 0)
@@ -159,19 +222,32 @@ Problems SetReadOnlyFlag(const UsbBlockDevice& device, int read_only) {
 
 }  // namespace
 
-std::vector<std::string> MountPointsOf(dev_t devnum) {
-    std::vector<std::string> mount_points;
+std::vector<MountPoint> MountPointsOf(dev_t devnum) {
+    std::vector<MountPoint> mount_points;
     for (Mount& mount : ReadMounts())
         if (mount.devnum == devnum)
-            mount_points.push_back(std::move(mount.target));
+            mount_points.push_back({std::move(mount.target), mount.read_only});
     return mount_points;
+}
+
+std::optional<DeviceIdentity> IdentifyDevice(const std::string& syspath) {
+    UdevPtr<udev> context(udev_new());
+    UdevPtr<udev_device> device(
+        context ? udev_device_new_from_syspath(context.get(), syspath.c_str()) : nullptr);
+    if (!device)
+        return std::nullopt;
+    return IdentityOf(device.get(), udev_device_get_parent_with_subsystem_devtype(
+                                        device.get(), "usb", "usb_device"));
 }
 
 std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& remembered_blocked) {
     UdevPtr<udev> context(udev_new());
     if (!context)
         return {};
-    const std::set<dev_t> system_devices = SystemBlockDevices(context.get());
+    const std::vector<Mount> mounts = ReadMounts();
+    const std::set<dev_t> system_devices = SystemBlockDevices(context.get(), mounts);
+    std::map<std::string, std::vector<UsbBlockDevice>> beneath =
+        StorageBeneathInterfaces(context.get(), mounts);
 
     UdevPtr<udev_enumerate> interfaces(udev_enumerate_new(context.get()));
     udev_enumerate_add_match_subsystem(interfaces.get(), "usb");
@@ -194,37 +270,40 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
             storage.interface_class = std::stoi(interface_class, nullptr, 16);
         storage.authorized = Attribute(device.get(), "authorized") != "0";
         storage.marked_blocked = PropertyIsSet(device.get(), kBlockedProperty) ||
-                                 remembered_blocked.contains(storage.syspath);
+                                 remembered_blocked.contains(storage.syspath) ||
+                                 remembered_blocked.contains(storage.name);
         if (storage.interface_class != 8 && !IsStorageDriver(storage.driver) &&
-            !storage.marked_blocked)
+            !storage.marked_blocked && !beneath.contains(storage.syspath))
             continue;
-        if (udev_device* parent =
-                udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device")) {
-            storage.usb_device_path = Text(udev_device_get_devpath(parent));
-            storage.device_authorized = Attribute(parent, "authorized") != "0";
+        udev_device* usb_device =
+            udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+        if (usb_device != nullptr) {
+            storage.usb_device_path = Text(udev_device_get_devpath(usb_device));
+            storage.device_authorized = Attribute(usb_device, "authorized") != "0";
         }
-
-        UdevPtr<udev_enumerate> blocks(udev_enumerate_new(context.get()));
-        udev_enumerate_add_match_subsystem(blocks.get(), "block");
-        udev_enumerate_add_match_parent(blocks.get(), device.get());
-        udev_enumerate_scan_devices(blocks.get());
-        udev_list_entry* block_entry = nullptr;
-        udev_list_entry_foreach(block_entry, udev_enumerate_get_list_entry(blocks.get())) {
-            UdevPtr<udev_device> block(
-                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(block_entry)));
-            if (!block || udev_device_get_devnode(block.get()) == nullptr)
-                continue;
-            UsbBlockDevice disk;
-            disk.devnode = udev_device_get_devnode(block.get());
-            disk.devnum = udev_device_get_devnum(block.get());
-            disk.partition = Text(udev_device_get_devtype(block.get())) == "partition";
-            disk.read_only = Attribute(block.get(), "ro") == "1";
-            disk.marked_read_only = PropertyIsSet(block.get(), kReadOnlyProperty);
-            disk.mount_points = MountPointsOf(disk.devnum);
+        storage.identity = IdentityOf(device.get(), usb_device);
+        storage.block_devices = std::move(beneath[storage.syspath]);
+        for (const UsbBlockDevice& disk : storage.block_devices)
             storage.holds_system = storage.holds_system || system_devices.contains(disk.devnum);
-            storage.block_devices.push_back(std::move(disk));
-        }
         found.push_back(std::move(storage));
+    }
+    return found;
+}
+
+std::vector<std::string> SystemUsbDevices() {
+    std::vector<std::string> found;
+    UdevPtr<udev> context(udev_new());
+    if (!context)
+        return found;
+    for (const dev_t devnum : SystemBlockDevices(context.get(), ReadMounts())) {
+        UdevPtr<udev_device> device(udev_device_new_from_devnum(context.get(), 'b', devnum));
+        udev_device* usb_device = device ? udev_device_get_parent_with_subsystem_devtype(
+                                               device.get(), "usb", "usb_device")
+                                         : nullptr;
+        if (usb_device != nullptr &&
+            std::find(found.begin(), found.end(), Text(udev_device_get_devpath(usb_device))) ==
+                found.end())
+            found.push_back(Text(udev_device_get_devpath(usb_device)));
     }
     return found;
 }
@@ -233,10 +312,11 @@ Problems BlockInterface(const UsbStorageInterface& interface) {
     Problems problems;
     ::sync();
     for (const UsbBlockDevice& device : interface.block_devices) {
-        for (const std::string& target : device.mount_points) {
+        for (const MountPoint& mount : device.mount_points) {
             // A busy file system is detached: the device goes away beneath it in any case.
-            if (::umount2(target.c_str(), 0) != 0 && ::umount2(target.c_str(), MNT_DETACH) != 0)
-                problems.push_back(Failure("cannot unmount " + target, errno));
+            if (::umount2(mount.target.c_str(), 0) != 0 &&
+                ::umount2(mount.target.c_str(), MNT_DETACH) != 0)
+                problems.push_back(Failure("cannot unmount " + mount.target, errno));
         }
     }
     Problems written = WriteSysfs(interface.syspath + "/authorized", "0");
@@ -251,20 +331,63 @@ Problems UnblockInterface(const UsbStorageInterface& interface) {
     return problems;
 }
 
-Problems MakeReadOnly(const UsbBlockDevice& device) {
+Problems MakeReadOnly(const UsbBlockDevice& device, std::vector<std::string>* busy) {
     Problems problems;
-    for (const std::string& target : device.mount_points) {
+    for (const MountPoint& mount : device.mount_points) {
+        if (mount.read_only)
+            continue;
         // A remount replaces the mount's flags: keep the ones it had.
         struct statvfs status {};
-        const unsigned long kept = ::statvfs(target.c_str(), &status) == 0
+        const unsigned long kept = ::statvfs(mount.target.c_str(), &status) == 0
                                        ? status.f_flag & (MS_NOSUID | MS_NODEV | MS_NOEXEC |
                                                           MS_NOATIME | MS_NODIRATIME | MS_RELATIME)
                                        : 0;
-        if (::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | kept, nullptr) != 0)
-            problems.push_back(Failure("cannot remount " + target + " read-only", errno));
+        if (::mount(nullptr, mount.target.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | kept,
+                    nullptr) == 0)
+            continue;
+        if (errno == EBUSY && busy != nullptr)
+            busy->push_back(mount.target);
+        else
+            problems.push_back(Failure("cannot remount " + mount.target + " read-only", errno));
     }
     Problems flagged = SetReadOnlyFlag(device, 1);
     problems.insert(problems.end(), flagged.begin(), flagged.end());
+    return problems;
+}
+
+Problems ReattachReadOnly(const UsbStorageInterface& interface,
+                          const std::vector<std::string>& busy) {
+    Problems problems;
+    std::vector<int> frozen;
+    for (const std::string& target : busy) {
+        const int root = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        // Freezing writes out what is dirty and leaves the file system clean on the medium;
+        // writers wait. Without freeze (FAT and others) only a flush is left.
+        if (root < 0 || (::ioctl(root, FIFREEZE, 0) != 0 && ::syncfs(root) != 0)) {
+            problems.push_back(Failure("cannot flush " + target, errno));
+            if (root >= 0)
+                ::close(root);
+            continue;
+        }
+        frozen.push_back(root);
+    }
+    const Problems blocked = WriteSysfs(interface.syspath + "/authorized", "0");
+    if (!blocked.empty()) {
+        // Thawed, the writers would reach the medium: it stays frozen, and that is said.
+        for (const std::string& target : busy)
+            problems.push_back("left frozen: " + target);
+        problems.insert(problems.end(), blocked.begin(), blocked.end());
+        return problems;
+    }
+    // The device is gone: the detached mount and its writers reach nothing.
+    for (const std::string& target : busy)
+        ::umount2(target.c_str(), MNT_DETACH);
+    for (const int root : frozen) {
+        ::ioctl(root, FITHAW, 0);
+        ::close(root);
+    }
+    const Problems unblocked = UnblockInterface(interface);
+    problems.insert(problems.end(), unblocked.begin(), unblocked.end());
     return problems;
 }
 

@@ -137,9 +137,8 @@ class ModelLineEdit final : public QLineEdit {
   protected:
     // The key goes to the model before the box acts on it, as KeyDown precedes the typing.
     void keyPressEvent(QKeyEvent* event) override {
-        const ui::KeyEvent key = VirtualKeyEvent(*event);
         ui::TextBox& box = box_;
-        form_.Send([&box, key] { box.KeyDown(key); });
+        form_.Send([&box] { box.KeyDown(); });
         QLineEdit::keyPressEvent(event);
     }
 

@@ -61,16 +61,16 @@ TEST_F(Win32ToolkitTest, ChangesMadeInCodeAndTypingMeetOnTheScreen) {
     Get<Label>(dialog_, "Label4").SetCaption("Current password error");
     EXPECT_EQ(GetWindowTextLengthW(Handle(Get<Label>(dialog_, "Label4"))), 22);
 
-    std::vector<int> keys;
+    int keys_down = 0;
     TextBox& box = Get<TextBox>(dialog_, "Text1");
-    box.on_key_down = [&keys](KeyEvent key) { keys.push_back(key.key_code); };
+    box.on_key_down = [&keys_down] { ++keys_down; };
     box.SetText("\xE2\x82\xAC");
     SetFocus(Handle(box));
     SendMessageW(Handle(box), WM_KEYDOWN, VK_END, 0);  // changes nothing, still a key going down
     SendMessageW(Handle(box), WM_KEYDOWN, 'M', 0);
     SendMessageW(Handle(box), WM_CHAR, L'\u00e1', 0);
     EXPECT_EQ(box.text(), "\xE2\x82\xAC\xC3\xA1");
-    EXPECT_EQ(keys, (std::vector<int>{VK_END, 'M'}));
+    EXPECT_EQ(keys_down, 2);
 }
 
 // Enter on the focused control as the main loop routes it, and what the dialog manager posts.
