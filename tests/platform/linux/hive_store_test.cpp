@@ -27,6 +27,7 @@ using testing::RaisedError;
 using testing::ReadBytes;
 
 const std::string kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnholt";
+const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";  // as a person writes it
 
 // Blanks after the header, comments, loose spacing, hex types, a list, deletions, a split key.
 const std::string kRichHive = ReadBytes(VARNHOLT_FUZZ_CORPUS "/rich.reg");
@@ -90,13 +91,12 @@ TEST(RegFileTest, NewFilesAreUtf16WithByteOrderMarkAndCrLf) {
 }
 
 TEST(RegFileTest, DamagedFilesAreRefusedNamingTheLine) {
-    const std::string header = "Windows Registry Editor Version 5.00\n\n";
-    const std::string key = header + "[HKEY_CURRENT_USER\\S]\n";
+    const std::string key = kHeader + "[HKEY_CURRENT_USER\\S]\n";
     const std::u16string utf16 = u"\uFEFFWindows Registry Editor Version 5.00\r\n";  // and half
     std::vector<std::pair<std::string, std::size_t>> cases{
         {"[HKEY_CURRENT_USER\\S]\n\"a\"=dword:1\n", 1},
-        {header + "\"a\"=dword:00000001\n", 3},
-        {header + "[HKEY_CURRENT_USER\\S\n", 3},
+        {kHeader + "\"a\"=dword:00000001\n", 3},
+        {kHeader + "[HKEY_CURRENT_USER\\S\n", 3},
         {key + "\"a\"=hex:00,\\\n 01,\\\n zz\n", 6},
         // A value added after a list left continued would be read as more of the list.
         {key + "\"a\"=hex:01,\\\n02,\\\n\n; the end\n", 5},
@@ -157,7 +157,7 @@ TEST_F(HiveRegistryTest, RootsChooseTheHiveAndTheUsersOneKeepsThePasswordPrivate
 }
 
 TEST_F(HiveRegistryTest, WhatIsMissingOrMistypedIsRefusedBeforeAnythingIsWritten) {
-    testing::WriteHive(user_, "[HKEY_CURRENT_USER\\X]\n\"Path\"=hex(2):41,00,00,00\n");
+    testing::WriteBytes(user_, kHeader + "[HKEY_CURRENT_USER\\X]\n\"Path\"=hex(2):41,00,00,00\n");
     for (const char* name : {"HKCU\\X\\Stop", "HKCU\\X\\Path", "HKCR\\X\\Path", "HKLM"})
         EXPECT_EQ(ReadError(name).number(), ErrorNumber(registry_error::kNotFound)) << name;
     for (const auto& [name, value, type] :
@@ -172,7 +172,7 @@ TEST_F(HiveRegistryTest, WhatIsMissingOrMistypedIsRefusedBeforeAnythingIsWritten
 // Only a missing hive reads as missing: a damaged one would pass for one with no password.
 TEST_F(HiveRegistryTest, HivesThatAreNoPlainFileAreErrorsAndLeftAsTheyAre) {
     std::filesystem::create_directories(machine_.parent_path());
-    const std::string damaged = "Windows Registry Editor Version 5.00\n\n[A]\n\"B\"=dword:zz\n";
+    const std::string damaged = kHeader + "[A]\n\"B\"=dword:zz\n";
     for (const auto& [make, number] : std::vector<std::pair<std::string, std::uint32_t>>{
              {"printf '" + damaged + "' >", 0x800703F1},
              {"mkdir", 0x80004005},
@@ -232,17 +232,18 @@ TEST_F(HiveRegistryTest, TheLockIsTheWritersAloneAndNeverWaitedForLong) {
 
 // The rename needs rights to the folder only, but a hive its owner made read-only stays so.
 TEST_F(HiveRegistryTest, AReadOnlyHiveIsNotReplacedEvenInAFolderOpenToAll) {
-    testing::WriteHive(machine_, "");
+    testing::WriteBytes(machine_, kHeader);
     std::filesystem::permissions(machine_.parent_path(), std::filesystem::perms::all);
     std::filesystem::permissions(machine_, std::filesystem::perms(0444));
     testing::AsOrdinaryUser ordinary;
     EXPECT_EQ(WriteError().description(), "Invalid root in registry key \"HKLM\\A\\Start\".");
-    EXPECT_EQ(ReadBytes(machine_), "Windows Registry Editor Version 5.00\n\n");
+    EXPECT_EQ(ReadBytes(machine_), kHeader);
 }
 
 // One writer killed at random instants, another beside it: the hive is old or new, never lost.
 TEST_F(HiveRegistryTest, WritersKilledOrRacingLeaveTheOldHiveOrTheNewAndLoseNothing) {
-    testing::WriteHive(machine_, "[HKEY_LOCAL_MACHINE\\Other]\n\"Kept\"=dword:00000001\n\n");
+    testing::WriteBytes(machine_,
+                        kHeader + "[HKEY_LOCAL_MACHINE\\Other]\n\"Kept\"=dword:00000001\n\n");
     HiveRegistry patient(machine_, user_);  // waits for the lock as long as a write may take
     std::mt19937 random(std::random_device{}());
     for (int round = 0; round < 300; ++round) {
