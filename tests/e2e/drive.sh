@@ -1,5 +1,5 @@
-# Sourced by the end-to-end scripts of both builds: drives the program's windows on $DISPLAY
-# with xdotool and counts failed checks. The caller may name more clean-up in $at_exit.
+# Sourced by the Windows end-to-end and installer scripts and the RPM check: counts failed checks
+# and drives the program's windows on $DISPLAY with xdotool; $at_exit may add clean-up.
 set -euo pipefail
 
 failures=0

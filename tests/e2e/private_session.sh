@@ -2,7 +2,7 @@
 # stand over the program's hive folders, with a temporary HOME and its own display, or skips
 # (77). Sets $scratch (a tmpfs folder), $machine_hive and $user_hive.
 if [[ -z "${VARNHOLT_PRIVATE_SESSION:-}" ]]; then
-    for tool in xvfb-run xdotool unshare iconv; do
+    for tool in xvfb-run xdotool unshare; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing" >&2; exit 77; }
     done
     for namespace in "unshare --mount" "unshare --map-root-user --mount"; do
@@ -31,11 +31,3 @@ user_hive=$home/.config/varnholt/user.reg
 export HOME=$scratch
 unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME QT_QPA_PLATFORM
 
-# The data of one value in a hive file the program wrote: hive_value FILE 'HKEY_...\Key' Name
-hive_value() {
-    # Through the environment: awk -v would read "\t" in a key name as a tab.
-    iconv -f UTF-16 -t UTF-8 "$1" 2>/dev/null | tr -d '\r' | key="[$2]" name="\"$3\"=" awk '
-        /^\[/ { inside = ($0 == ENVIRON["key"]) }
-        inside && index($0, ENVIRON["name"]) == 1 {
-            print substr($0, length(ENVIRON["name"]) + 1); exit }'
-}

@@ -23,10 +23,9 @@ class UsbPolicyTest : public ::testing::Test {
         SharedShell().SetFactory([hive = hive_] { return std::make_unique<MemoryRegistry>(hive); });
     }
     void Store(const char* name, const std::optional<RegValue>& value) {
+        hive_->values.erase(name);
         if (value)
             hive_->values[name] = *value;
-        else
-            hive_->values.erase(name);
     }
     Log Writes() {
         Log log = std::exchange(hive_->log, {});

@@ -24,11 +24,6 @@ inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A hive file as a person would write it: UTF-8, LF line ends.
-inline void WriteHive(const std::filesystem::path& path, std::string_view body) {
-    WriteBytes(path, "Windows Registry Editor Version 5.00\n\n" + std::string(body));
-}
-
 // While alive, a process running as root acts as the user "nobody"; others stay as they are.
 class AsOrdinaryUser {
   public:

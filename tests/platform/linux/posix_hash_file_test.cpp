@@ -51,8 +51,7 @@ TEST(PosixHashLargeFileTest, SparseFileBeyondFourGibIsHashedWholeInFlatMemory) {
         ASSERT_EQ(::pwrite(fd, "mark", 4, offset), 4);
     ::close(fd);
     MD5Hash hasher(platform::CreateCryptoService(), platform::CreateFileAccess());
-    rusage before{};
-    rusage after{};
+    rusage before{}, after{};
     ::getrusage(RUSAGE_SELF, &before);
     EXPECT_EQ(hasher.HashFile(path), "DBF8B13B1A094DA4B130070C8C5268E9");  // openssl md5's
     ::getrusage(RUSAGE_SELF, &after);
