@@ -17,7 +17,7 @@ install(TARGETS varnholt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
 # The units that run apply at boot and whenever the hive changes.
-foreach(unit varnholt-policy.service varnholt-policy.path)
+foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path)
     configure_file(${dist_linux}/${unit} ${dist_build}/${unit} @ONLY)
     install(FILES ${dist_build}/${unit} DESTINATION ${VARNHOLT_SYSTEMD_UNIT_DIR})
 endforeach()

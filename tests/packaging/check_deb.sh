@@ -20,7 +20,7 @@ desktop-file-validate "$work/root/usr/share/applications/varnholt.desktop" ||
 
 
 expected_files=(
-    lib/systemd/system/varnholt-policy.{path,service}
+    lib/systemd/system/varnholt-policy{.path,.service,-early.service}
     usr/bin/varnholt
     usr/sbin/varnholt-policy
     usr/share/applications/varnholt.desktop
@@ -64,7 +64,7 @@ unshare --mount --propagation private env PATH="$work/bin:$PATH" bash -euc '
     private_overlay /usr /etc /var/lib
     [[ -L /lib ]] || private_overlay /lib
     tar -C "$1/root" -c . | tar -C / -x --keep-directory-symlink
-    systemd-analyze verify /lib/systemd/system/varnholt-policy.{path,service}
+    systemd-analyze verify /lib/systemd/system/varnholt-policy{.path,.service,-early.service}
     rm -rf /var/lib/varnholt
     "$1/control/postinst" configure
     cmp /usr/share/varnholt/machine.reg /var/lib/varnholt/machine.reg

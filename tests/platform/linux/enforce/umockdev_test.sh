@@ -74,6 +74,9 @@ check "readonly: storage authorized again, the refusing disk named, exit 1" \
     'authorized 1 ${storage[*]} && [[ $status == 1 ]] && grep -q /dev/sdx /run/err'
 check "readonly: udev sets USB disks read-only, mounted read-only; one it cannot is never mounted; the ATA disk left alone" \
     'udev_test change $composite/1-1:1.1/host6/target6:0:0/6:0:0:0/block/sdx && grep -q "blockdev --setro /dev/sdx" <<<"$out" &&
-     grep -q UDISKS_MOUNT_OPTIONS_DEFAULTS=ro <<<"$out" && grep -qx SYSTEMD_READY=0 <<<"$out" && untouched change $ata/block/sdz'
+     grep -q "MODE 0440" <<<"$out" && grep -q UDISKS_MOUNT_OPTIONS_DEFAULTS=ro <<<"$out" && grep -qx SYSTEMD_READY=0 <<<"$out" &&
+     untouched change $ata/block/sdz'
+run set disable && run reset
+check "reset: no rules file, storage authorized again" '[[ $status == 0 && ! -e $rules ]] && authorized 1 ${storage[*]}'
 echo "$failures failure(s)"
 ((failures == 0))
