@@ -10,6 +10,5 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${dist_linux}/postinst ${dist_linux}/prerm ${dist_linux}/postrm)
+    ${dist_build}/postinst ${dist_build}/prerm ${dist_build}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/deb)

@@ -16,11 +16,19 @@ set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/varnholt)
 install(TARGETS varnholt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
-# The units that run apply at boot and whenever the hive changes.
+# The units that run apply at boot and whenever the hive changes: where pkg-config says
+# (Debian 12: /lib/systemd/system), and in an RPM where Fedora, RHEL and openSUSE keep them.
+set(units)
 foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path)
     configure_file(${dist_linux}/${unit} ${dist_build}/${unit} @ONLY)
-    install(FILES ${dist_build}/${unit} DESTINATION ${VARNHOLT_SYSTEMD_UNIT_DIR})
+    list(APPEND units ${dist_build}/${unit})
 endforeach()
+install(CODE "
+    set(unit_dir ${VARNHOLT_SYSTEMD_UNIT_DIR})
+    if(\"\$ENV{VARNHOLT_PACKAGE_FORMAT}\" STREQUAL RPM)
+        set(unit_dir /usr/lib/systemd/system)
+    endif()
+    file(INSTALL ${units} DESTINATION \${unit_dir})")
 
 # The menu entry, its icons and the polkit action through which an ordinary user's start
 # asks for the administrator password.
@@ -66,6 +74,14 @@ add_custom_command(OUTPUT ${dist_build}/changelog.gz
 add_custom_target(package_files ALL
     DEPENDS ${man_pages} ${dist_build}/machine.reg ${dist_build}/changelog.gz)
 install(FILES ${dist_build}/machine.reg DESTINATION ${CMAKE_INSTALL_DATADIR}/varnholt)
+
+# The package scripts of both formats: each its format's own steps, with the steps they share
+# (package-steps.sh) put in at the line naming them.
+file(READ ${dist_linux}/package-steps.sh package_steps)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dist_linux}/package-steps.sh)
+foreach(script postinst prerm postrm rpm-post rpm-preun rpm-postun)
+    configure_file(${dist_linux}/${script} ${dist_build}/${script} @ONLY)
+endforeach()
 install(FILES ${dist_build}/changelog.gz ${dist_linux}/copyright DESTINATION ${doc_dir})
 
 # What every package format shares.
@@ -73,6 +89,8 @@ set(CPACK_PACKAGE_NAME varnholt)
 set(CPACK_PACKAGE_VENDOR Varnholt)
 set(CPACK_PACKAGE_CONTACT "Varnholt Maintainers <maintainers@varnholt.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cpack_format.cmake)
+set(CPACK_VARNHOLT_BINARY_DIR ${PROJECT_BINARY_DIR})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "password-guarded USB storage policy for the machine")
 set(CPACK_PACKAGE_DESCRIPTION

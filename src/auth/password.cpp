@@ -1,11 +1,11 @@
 #include "auth/password.h"
 
-#include <vector>
+#include <cstdint>
 
 #include "auth/crypto_service.h"
 #include "auth/file_access.h"
-#include "auth/settings_store.h"
-#include "auth/utf16le.h"
+#include "auth/registry_settings_store.h"
+#include "runtime/text.h"
 
 namespace varnholt {
 
@@ -18,15 +18,17 @@ SharedInstance<MD5Hash>& SharedHasher() {
 }
 
 SharedInstance<SettingsStore>& SharedSettingsStore() {
-    static SharedInstance<SettingsStore> store([] { return platform::CreateSettingsStore(); });
+    static SharedInstance<SettingsStore> store([] { return CreateSettingsStore(); });
     return store;
 }
 
 std::string PasswordDigest(std::string_view text) {
     std::string salted(text);
     salted += kPasswordSalt;
-    const std::vector<std::uint8_t> bytes = Utf16LeBytes(salted);
-    return SharedHasher().Get().HashBytes(bytes);
+    std::string bytes;
+    AppendUtf16Le(bytes, salted);
+    return SharedHasher().Get().HashBytes(
+        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 std::string& PasswordHash() {

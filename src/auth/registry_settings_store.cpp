@@ -39,4 +39,8 @@ void RegistrySettingsStore::SaveSetting(std::string_view application, std::strin
     registry_->RegWrite(ValueName(application, section, key), std::string(value), "REG_SZ");
 }
 
+std::unique_ptr<SettingsStore> CreateSettingsStore() {
+    return std::make_unique<RegistrySettingsStore>(platform::CreateRegistryShell());
+}
+
 }  // namespace varnholt

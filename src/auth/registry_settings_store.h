@@ -30,4 +30,8 @@ class RegistrySettingsStore final : public SettingsStore {
     std::unique_ptr<RegistryShell> registry_;
 };
 
+// The program's store, over a shell of its own from the platform's factory, so that it shares
+// no state with the policy side.
+std::unique_ptr<SettingsStore> CreateSettingsStore();
+
 }  // namespace varnholt

@@ -1,7 +1,6 @@
 // The per-user settings store: texts kept by application name, section and key.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,10 +17,5 @@ class SettingsStore {
     virtual void SaveSetting(std::string_view application, std::string_view section,
                              std::string_view key, std::string_view value) = 0;
 };
-
-// The platform's store, defined by each platform under src/platform/.
-namespace platform {
-std::unique_ptr<SettingsStore> CreateSettingsStore();
-}  // namespace platform
 
 }  // namespace varnholt

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "policy/registry_shell.h"
+#include "runtime/text.h"
 
 namespace varnholt {
 namespace {
@@ -46,10 +47,6 @@ std::optional<std::string> ReadText(const char* name) {
     } catch (const std::exception&) {
         return std::nullopt;  // reads fall back to a fixed outcome, whatever went wrong
     }
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
 }
 
 // A value's text as a number: decimal digits with an optional sign, blanks (spaces, tabs)

@@ -87,9 +87,9 @@ void TextBox::SetText(std::string text) {
     Changed();
 }
 
-void TextBox::KeyDown(KeyEvent key) {
+void TextBox::KeyDown() {
     if (on_key_down) {
-        on_key_down(key);
+        on_key_down();
     }
 }
 
@@ -101,8 +101,9 @@ void Label::SetCaption(std::string caption) {
     Changed();
 }
 
-void PictureBox::SetPicture(const Picture& picture) {
+void PictureBox::SetPicture(const Picture& picture, std::string alternative_text) {
     bitmap_name_ = picture.bitmap_name;
+    alternative_text_ = std::move(alternative_text);
     Changed();
 }
 

@@ -32,6 +32,10 @@ struct ControlDescription {
     bool default_button = false;  // Enter anywhere in the window clicks it
     char password_char = '\0';    // when set, each character is shown as this one
     TextAlignment alignment = TextAlignment::kLeft;
+    // What a screen reader calls a control that shows no caption of its own.
+    std::string_view accessible_name = {};
+    // A message line: each caption set on it is read out at once, wherever the focus is.
+    bool announces_caption = false;
 };
 
 struct WindowDescription {
@@ -40,12 +44,8 @@ struct WindowDescription {
     int client_width;  // twips
     int client_height;
     std::span<const ControlDescription> controls;
-};
-
-// Virtual-key codes and shift bits, as the KeyDown event reports them on every toolkit.
-struct KeyEvent {
-    int key_code;
-    int shift;  // 1 Shift, 2 Ctrl, 4 Alt
+    std::string_view option_group_name =
+        {};  // what the window's options choose, for screen readers
 };
 
 class Window;
@@ -111,14 +111,14 @@ class CheckBox final : public Control {
 class TextBox final : public Control {
   public:
     using Control::Control;
-    std::function<void(KeyEvent)> on_key_down;
+    std::function<void()> on_key_down;
 
     const std::string& text() const noexcept { return text_; }  // UTF-8
     void SetText(std::string text);  // from code: mirrored onto the screen
     // From the toolkit: the user's typing changed the text (already on screen).
     void TextEdited(std::string text) { text_ = std::move(text); }
     // From the toolkit: a key went down while the box had the focus.
-    void KeyDown(KeyEvent key);
+    void KeyDown();
 
   private:
     std::string text_;
@@ -145,10 +145,13 @@ class PictureBox final : public Control {
     using Control::Control;
 
     const std::string& picture() const noexcept { return bitmap_name_; }  // empty: none
-    void SetPicture(const Picture& picture);
+    // What the picture shows, for those who cannot see it.
+    const std::string& alternative_text() const noexcept { return alternative_text_; }
+    void SetPicture(const Picture& picture, std::string alternative_text);
 
   private:
     std::string bitmap_name_;
+    std::string alternative_text_;
 };
 
 // What a toolkit backend keeps for one loaded, visible window.

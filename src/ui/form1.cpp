@@ -3,15 +3,16 @@
 namespace varnholt::ui {
 namespace {
 
-// Each mode: its option and its picture.
+// Each mode: its option, its picture, and what the picture tells those who cannot see it.
 struct ModeRow {
     std::string_view option;
     std::string_view bitmap_name;
+    std::string_view picture_text;
 };
 
-constexpr ModeRow kDisable{"Optiond", "DISABLE"};
-constexpr ModeRow kReadOnly{"Optionr", "READONLY"};
-constexpr ModeRow kReadWrite{"Optionrw", "RW"};
+constexpr ModeRow kDisable{"Optiond", "DISABLE", "USB storage: disabled"};
+constexpr ModeRow kReadOnly{"Optionr", "READONLY", "USB storage: read-only"};
+constexpr ModeRow kReadWrite{"Optionrw", "RW", "USB storage: read/write"};
 
 const ModeRow& RowFor(UsbMode mode) {
     switch (mode) {
@@ -40,10 +41,10 @@ Form1::Form1(WindowFlow& flow)
 }
 
 void Form1::Form_Load() {
-    const ModeRow& row = RowFor(GetUsbState());
+    const UsbMode mode = GetUsbState();
     // No option is selected yet, so this runs the option's click: the mode read is applied again.
-    Get<OptionButton>(row.option).SetValue(true);
-    ShowPicture(row.bitmap_name);
+    Get<OptionButton>(RowFor(mode).option).SetValue(true);
+    ShowPicture(mode);
     // 0 is the box's value already and raises nothing; 1 runs Check1_Click, rewriting the lock.
     check1_.SetValue(GetRegistryLock() ? 1 : 0);
 }
@@ -71,11 +72,12 @@ void Form1::Command1_Click() {
 // The picture changes only once the mode has been applied in full.
 void Form1::ApplyMode(UsbMode mode) {
     ApplyUsbMode(mode);
-    ShowPicture(RowFor(mode).bitmap_name);
+    ShowPicture(mode);
 }
 
-void Form1::ShowPicture(std::string_view bitmap_name) {
-    image1_.SetPicture(flow_.LoadPicture(bitmap_name));
+void Form1::ShowPicture(UsbMode mode) {
+    const ModeRow& row = RowFor(mode);
+    image1_.SetPicture(flow_.LoadPicture(row.bitmap_name), std::string(row.picture_text));
 }
 
 }  // namespace varnholt::ui

@@ -31,7 +31,8 @@ inline constexpr std::array kForm1Controls{
                        kNoTabStop},
 };
 
-inline constexpr WindowDescription kForm1{"Form1", "Varnholt", 4905, 4140, kForm1Controls};
+inline constexpr WindowDescription kForm1{"Form1", "Varnholt",     4905,
+                                          4140,    kForm1Controls, "USB storage"};
 
 class Form1 final : public Window {
   public:
@@ -46,7 +47,7 @@ class Form1 final : public Window {
 
   private:
     void ApplyMode(UsbMode mode);
-    void ShowPicture(std::string_view bitmap_name);
+    void ShowPicture(UsbMode mode);
 
     WindowFlow& flow_;
     CheckBox& check1_;

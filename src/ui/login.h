@@ -9,9 +9,10 @@
 namespace varnholt::ui {
 
 inline constexpr std::array kLoginControls{
-    ControlDescription{ControlKind::kTextBox, "Text1", "", "", 960, 960, 2775, 375, 0, false, '*'},
+    ControlDescription{ControlKind::kTextBox, "Text1", "", "", 960, 960, 2775, 375, 0, false, '*',
+                       TextAlignment::kLeft, "Password"},
     ControlDescription{ControlKind::kLabel, "Label1", "Initial Password: mango", "", 1200, 1440,
-                       2295, 255, 2, false, '\0', TextAlignment::kCenter},
+                       2295, 255, 2, false, '\0', TextAlignment::kCenter, "", true},
     ControlDescription{ControlKind::kCommandButton, "Command1", "Login", "", 1440, 1800, 1695, 495,
                        1, true},
 };

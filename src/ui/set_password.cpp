@@ -14,7 +14,7 @@ SetPassword::SetPassword(WindowFlow& flow)
       text2_(Get<TextBox>("Text2")),
       text3_(Get<TextBox>("Text3")),
       label4_(Get<Label>("Label4")) {
-    text1_.on_key_down = [this](KeyEvent key) { Text1_KeyDown(key); };
+    text1_.on_key_down = [this] { Text1_KeyDown(); };
     Get<CommandButton>("Command1").on_click = [this] { Command1_Click(); };
 }
 
@@ -36,7 +36,7 @@ void SetPassword::Command1_Click() {
 }
 
 // Any key, also one that changes nothing, clears the message.
-void SetPassword::Text1_KeyDown(KeyEvent /*key*/) {
+void SetPassword::Text1_KeyDown() {
     label4_.SetCaption("");
 }
 

@@ -111,7 +111,7 @@ class ProgramTest : public ::testing::Test {
     void Type(Window& window, std::string_view name, const std::string& text) {
         auto& box = dynamic_cast<ui::TextBox&>(*window.FindControl(name));
         application.Dispatch([&box, text] {
-            box.KeyDown({'A', 0});
+            box.KeyDown();
             box.TextEdited(text);
         });
     }

@@ -44,8 +44,9 @@ wait_program_end() {
     stop_program
 }
 
-find_windows() {  # title
-    xdotool search --all --onlyvisible --pid "$program_pid" --name "^$1\$" 2>/dev/null
+find_windows() {  # title: the started program's windows, or any program's with any_owner=1
+    local owner=(--pid "$program_pid"); [[ -z ${any_owner:-} ]] || owner=()
+    xdotool search --all --onlyvisible "${owner[@]}" --name "^$1\$" 2>/dev/null
 }
 visible_windows() { { find_windows "$1" || true; } | wc -l; }  # title: how many show
 
@@ -73,6 +74,11 @@ click_twips() {  # window client_width client_height left top width height
     local caption=$((HEIGHT - $3 / 15 - border))
     xdotool mousemove --window "$1" $((border + ($4 + $6 / 2) / 15)) \
         $((caption + ($5 + $7 / 2) / 15)) sleep 0.2 click 1
+}
+
+reg_value() { # key, value name: type and data as reg query shows them ("REG_DWORD 0x4")
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+        awk -v name="$2" -F '    ' '$2 == name { print $3 " " $4 }'
 }
 
 screenshot() {  # window, name: saved when VARNHOLT_SCREENSHOTS names a folder

@@ -18,22 +18,8 @@ dpkg-deb -e "$deb" "$work/control"
 desktop-file-validate "$work/root/usr/share/applications/varnholt.desktop" ||
     fail "desktop entry"
 
-
-expected_files=(
-    lib/systemd/system/varnholt-policy{.path,.service,-early.service}
-    usr/bin/varnholt
-    usr/sbin/varnholt-policy
-    usr/share/applications/varnholt.desktop
-    usr/share/doc/varnholt/changelog.gz
-    usr/share/doc/varnholt/copyright
-    usr/share/icons/hicolor/{16x16,32x32,48x48,128x128,256x256}/apps/varnholt.png
-    usr/share/icons/hicolor/scalable/apps/varnholt.svg
-    usr/share/man/man1/varnholt.1.gz
-    usr/share/man/man8/varnholt-policy.8.gz
-    usr/share/polkit-1/actions/org.varnholt.varnholt.policy
-    usr/share/varnholt/machine.reg
-)
-diff <(printf '%s\n' "${expected_files[@]}" | sort) \
+source "$(dirname "$0")/package_files.sh"
+diff <(package_files lib/systemd/system | sort) \
     <(cd "$work/root" && find . -type f | sed 's|^\./||' | sort) || fail "file list"
 
 depends=$(dpkg-deb -f "$deb" Depends)

@@ -18,7 +18,10 @@ cat >"$work/bin/pkexec" <<'STUB'
 name=$(basename "$0")
 [ "$name$#" = xhost0 ] && { echo "access control enabled"; [ -z "$ROOT_LISTED" ] || echo "SI:localuser:root"; exit 0; }
 echo "$name $*" >>"$LOG"
-[ "$name" = xhost ] || exit "$PKEXEC_STATUS"
+[ "$name" = xhost ] && exit 0
+[ "$PKEXEC_STATUS" = 126 ] && printf 'Error executing command as another user: Not authorized\n\nThis incident has been reported.\n' >&2
+[ "$PKEXEC_STATUS" = hang ] && exec sleep 60
+exit "$PKEXEC_STATUS"
 STUB
 chmod 755 "$work/bin/pkexec" && ln -s pkexec "$work/bin/xhost"
 
@@ -49,5 +52,27 @@ for row in "${cases[@]}"; do
     else
         echo "ok   $name"
     fi
+done
+# Root's display grant is taken back when the whole session of the program is killed (a closed
+# terminal, SIGKILL) while the prompt is open.
+install -m 666 /dev/null "$work/log"
+setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH="$work/bin:/usr/bin:/bin" \
+    LOG="$work/log" PKEXEC_STATUS=hang WAYLAND_DISPLAY=wayland-0 setsid "$work/varnholt" 2>/dev/null &
+disown
+for _ in $(seq 50); do grep -q pkexec "$work/log" && break; sleep 0.1; done
+kill -KILL -- -"$(ps -o pgid= $! | tr -d ' ')"
+for _ in $(seq 50); do grep -q "xhost -" "$work/log" && break; sleep 0.1; done
+if grep -q "xhost -SI:localuser:root" "$work/log"; then echo "ok   wayland-killed"; else
+    echo "FAIL wayland-killed: calls [$(paste -sd, "$work/log")]" && failures=$((failures + 1)); fi
+# The user's accessibility bus reaches the elevated run through pkexec's clean environment on
+# its command line; only a local socket does.
+for bus in unix:path=/run/user/1000/at-spi/bus tcp:host=example.org,port=1; do
+    install -m 666 /dev/null "$work/log"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH="$work/bin:/usr/bin:/bin" \
+        LOG="$work/log" PKEXEC_STATUS=0 AT_SPI_BUS_ADDRESS="$bus" "$work/varnholt" || true
+    want="pkexec $work/varnholt"
+    [[ $bus != unix:* ]] || want+=" --accessibility-bus=$bus"
+    [[ $(cat "$work/log") == "$want" ]] && echo "ok   bus $bus" ||
+        { echo "FAIL bus $bus: [$(cat "$work/log")]" && failures=$((failures + 1)); }
 done
 exit $((failures > 0))

@@ -11,7 +11,7 @@ exec unshare --mount --propagation private bash -euc '
     source "$(dirname "$0")/private_overlay.sh"
     private_overlay /var/lib /etc /root
     mkdir -p /run/varnholt /run/udev  # apply'"'"'s own state and no udev to talk to
-    mount -t tmpfs tmpfs /run/varnholt && mount -t tmpfs tmpfs /run/udev
+    mount -t tmpfs -o mode=0755 tmpfs /run/varnholt && mount -t tmpfs tmpfs /run/udev
     rm -rf /var/lib/varnholt /etc/udev/rules.d/61-varnholt.rules
     run() {
         ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local "$2/playbook.yml" \

@@ -17,19 +17,6 @@ using testing::MemoryRegistry;
 using testing::RaisedError;
 using Log = std::vector<std::string>;
 
-// Reads pass through; every write is denied.
-class WriteDenied final : public RegistryShell {
-  public:
-    explicit WriteDenied(std::shared_ptr<testing::MemoryHive> hive) : inner_(std::move(hive)) {}
-    RegValue RegRead(const std::string& name) override { return inner_.RegRead(name); }
-    void RegWrite(const std::string&, const RegValue&, std::string_view) override {
-        Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell", "Access is denied.");
-    }
-
-  private:
-    MemoryRegistry inner_;
-};
-
 class UsbPolicyTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -81,7 +68,7 @@ TEST_F(UsbPolicyTest, ModeFollowsTheValuesAndTheSharedRuleAgrees) {
         EXPECT_EQ(Writes(), c.expected == UsbMode::kDisable ? Log{} : Log{"write Start=3"});
     }
     // A failed rewrite still reads the mode.
-    SharedShell().SetFactory([hive = hive_] { return std::make_unique<WriteDenied>(hive); });
+    hive_->refused = "Start";
     EXPECT_EQ(GetUsbState(), UsbMode::kReadWrite);
 }
 

@@ -43,24 +43,9 @@ class AsOrdinaryUser {
         if (dropped_ && ::seteuid(0) != 0)
             std::terminate();
     }
-    const bool dropped_;
-};
-
-// While alive, the process has no rights to write into folder, as an ordinary user has none to
-// write the machine's hive.
-class WithoutWriteRights : AsOrdinaryUser {
-  public:
-    explicit WithoutWriteRights(std::filesystem::path folder) : folder_(std::move(folder)) {
-        SetMode(0555);
-    }
-    ~WithoutWriteRights() { SetMode(0755); }
 
   private:
-    void SetMode(int mode) const {
-        if (!dropped_)
-            std::filesystem::permissions(folder_, std::filesystem::perms(mode));
-    }
-    std::filesystem::path folder_;
+    const bool dropped_;
 };
 
 }  // namespace varnholt::testing

@@ -1,5 +1,5 @@
 // A registry in memory, shared by the shells made over it. It logs each call by the value's last
-// name part ("read Start", "write Start=3") and denies those a test asks it to.
+// name part ("read Start", "write Start=3") and denies the writes a test asks it to.
 #pragma once
 
 #include <map>
@@ -15,7 +15,7 @@ namespace varnholt::testing {
 struct MemoryHive {
     std::map<std::string, RegValue> values;
     std::map<std::string, std::string> types;  // as the writer gave them
-    std::string refused;                       // calls on values of this last name are denied
+    std::string refused;                       // writes to values of this last name are denied
     std::vector<std::string> log;
 };
 
@@ -24,7 +24,7 @@ class MemoryRegistry final : public RegistryShell {
     explicit MemoryRegistry(std::shared_ptr<MemoryHive> hive) : hive_(std::move(hive)) {}
 
     RegValue RegRead(const std::string& name) override {
-        Call("read ", name, "");
+        Log("read ", name, "");
         const auto found = hive_->values.find(name);
         if (found == hive_->values.end())
             Raise(ErrorNumber(registry_error::kNotFound), "MemoryRegistry", "not found");
@@ -32,18 +32,20 @@ class MemoryRegistry final : public RegistryShell {
     }
     void RegWrite(const std::string& name, const RegValue& value, std::string_view type) override {
         const auto* number = std::get_if<std::int32_t>(&value);
-        Call("write ", name,
-             "=" + (number ? std::to_string(*number) : std::get<std::string>(value)));
+        if (Log("write ", name,
+                "=" + (number ? std::to_string(*number) : std::get<std::string>(value))) ==
+            hive_->refused)
+            Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell", "Access is denied.");
         hive_->values[name] = value;
         hive_->types[name] = std::string(type);
     }
 
   private:
-    void Call(const char* verb, const std::string& name, const std::string& value) const {
-        const std::string last_part = name.substr(name.rfind('\\') + 1);
+    // Logs the call and gives the value's last name part.
+    std::string Log(const char* verb, const std::string& name, const std::string& value) const {
+        std::string last_part = name.substr(name.rfind('\\') + 1);
         hive_->log.push_back(verb + last_part + value);
-        if (last_part == hive_->refused)
-            Raise(ErrorNumber(registry_error::kAccessDenied), "WshShell", "Access is denied.");
+        return last_part;
     }
 
     std::shared_ptr<MemoryHive> hive_;

@@ -81,7 +81,7 @@ truncate -s 8M /run/gadget.img && echo /run/gadget.img >$g/functions/mass_storag
 ln -s $g/functions/hid.kbd $g/functions/mass_storage.disk $g/configs/c.1/
 plug dummy_udc.0
 check "disable at boot: the three storage devices blocked, both keyboards work" \
-    'retry "blocked STICK UAS GADGET" && keyboards_work'
+    'retry "blocked STICK UAS GADGET" && echo BLOCKED && keyboards_work || { dmesg | tail -30; grep . /sys/bus/usb/devices/*/authorized; }'
 switch readwrite
 check "readwrite: writes succeed" 'retry "disks_back STICK UAS GADGET" && stick=$(disk_of STICK) && uas=$(disk_of UAS) &&
     disks="$stick $uas $(disk_of GADGET)" && writes yes $disks'

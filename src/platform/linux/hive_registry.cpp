@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +23,7 @@
 #include "platform/linux/reg_file.h"
 #include "policy/registry_shell.h"
 #include "runtime/error.h"
+#include "runtime/text.h"
 
 namespace varnholt::platform {
 namespace {
@@ -273,18 +273,40 @@ void TakeLock(const FileDescriptor& lock, const std::string& lock_name,
         throw SystemFailure{wait->error, lock_name};
 }
 
-// Opens the hive's lock file and takes the lock, waiting at most timeout.
-FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds timeout) {
-    struct stat status {};
-    FileDescriptor lock(OpenRegularFile(lock_name, O_RDWR | O_CREAT, status));
-    if (lock.get() < 0)
-        throw SystemFailure{ENOENT, lock_name};
-    // A lock file others may open, as earlier versions made them, is closed to them.
-    if ((status.st_mode & 077) != 0 && status.st_uid == ::geteuid() &&
-        ::fchmod(lock.get(), kLockMode) != 0)
+// Puts a fresh lock file only this user can open in place of one others could open, as
+// earlier versions made them, or another user's: closing the old one to them would not take
+// back a descriptor one of them already holds, and with it the lock.
+void ReplaceOpenLock(const std::string& lock_name) {
+    std::string temp_name = lock_name + ".XXXXXX";
+    FileDescriptor temp(::mkostemp(temp_name.data(), O_CLOEXEC));
+    if (temp.get() < 0)
         throw SystemFailure{errno, lock_name};
-    TakeLock(lock, lock_name, timeout);
-    return lock;
+    if (::fchmod(temp.get(), kLockMode) != 0 ||
+        ::rename(temp_name.c_str(), lock_name.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temp_name.c_str());
+        throw SystemFailure{error, lock_name};
+    }
+}
+
+// Opens the hive's lock file and takes the lock, waiting at most timeout. The lock held is
+// the one under the lock's name: a writer that replaced the file meanwhile starts over.
+FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds timeout) {
+    for (;;) {
+        struct stat status {};
+        FileDescriptor lock(OpenRegularFile(lock_name, O_RDWR | O_CREAT, status));
+        if (lock.get() < 0)
+            throw SystemFailure{ENOENT, lock_name};
+        if ((status.st_mode & 077) != 0 || status.st_uid != ::geteuid()) {
+            ReplaceOpenLock(lock_name);
+            continue;
+        }
+        TakeLock(lock, lock_name, timeout);
+        struct stat named {};
+        if (::stat(lock_name.c_str(), &named) == 0 && named.st_ino == status.st_ino &&
+            named.st_dev == status.st_dev)
+            return lock;
+    }
 }
 
 // Read-modify-write of one hive under an exclusive lock, so concurrent writers lose nothing.
@@ -293,7 +315,13 @@ void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
                 std::chrono::milliseconds lock_timeout, const std::function<void(RegFile&)>& edit) {
     const std::filesystem::path folder = FolderOf(hive);
     std::error_code created_error;
-    std::filesystem::create_directories(folder, created_error);
+    // The hive's own folder is as open as the hive (0755, or 0700 for 0600), whatever the
+    // umask: one others may write in lets them rename their own file over the hive.
+    if (std::filesystem::create_directories(folder, created_error))
+        std::filesystem::permissions(
+            folder,
+            static_cast<std::filesystem::perms>(new_file_mode | (new_file_mode & 0444) >> 2),
+            created_error);
     if (created_error)
         throw SystemFailure{created_error.value(), folder.string()};
 
@@ -326,13 +354,6 @@ std::string DamagedHiveText(const std::string& name, const std::filesystem::path
                             const RegFileError& damaged, const char* verb) {
     return "Unable to " + std::string(verb) + " registry key " + Quoted(name) + ": " +
            hive.string() + " line " + std::to_string(damaged.line()) + ": " + damaged.what();
-}
-
-bool FoldedEquals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 HiveValue ValueToStore(const std::string& name, const RegValue& value, std::string_view type) {

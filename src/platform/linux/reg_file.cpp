@@ -5,6 +5,8 @@
 #include <map>
 #include <utility>
 
+#include "runtime/text.h"
+
 namespace varnholt::platform {
 namespace {
 
@@ -15,10 +17,6 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::uint32_t kStringType = 1;
 constexpr std::uint32_t kBinaryType = 3;
 constexpr std::uint32_t kDwordType = 4;
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 std::string_view SkipBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front()))
@@ -36,10 +34,6 @@ std::string_view TrimRight(std::string_view s) {
 bool IsEndOfStatement(std::string_view rest) {
     rest = SkipBlanks(rest);
     return rest.empty() || rest.front() == ';';
-}
-
-char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 std::string Fold(std::string_view s) {
@@ -254,47 +248,6 @@ void AppendUtf8(std::string& out, std::uint32_t code_point) {
     }
 }
 
-// Decodes one UTF-8 sequence at s[i]. With allow_surrogates, the three-byte form of a lone
-// UTF-16 surrogate counts as well (that is how lone surrogates of a UTF-16 file are held).
-std::optional<std::uint32_t> NextCodePoint(std::string_view s, std::size_t& i,
-                                           bool allow_surrogates) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    std::uint32_t code_point = 0;
-    std::uint32_t minimum = 0;
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, code_point = lead & 0x1Fu, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code_point = lead & 0x0Fu, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code_point = lead & 0x07u, minimum = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (i + length > s.size())
-        return std::nullopt;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return std::nullopt;
-        code_point = (code_point << 6) | (byte(i + k) & 0x3Fu);
-    }
-    const bool surrogate = code_point >= 0xD800 && code_point <= 0xDFFF;
-    if (code_point < minimum || code_point > 0x10FFFF || (surrogate && !allow_surrogates)) {
-        return std::nullopt;
-    }
-    i += length;
-    return code_point;
-}
-
-void AppendUnit(std::string& out, std::uint32_t unit) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
-}
-
 std::uint32_t UnitAt(std::string_view bytes, std::size_t k) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * k]) |
                                       (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
@@ -339,32 +292,6 @@ std::string DecodeUtf16Le(std::string_view bytes) {
     text.reserve(bytes.size() / 2);
     DecodeUtf16LeOnto(text, bytes, true);
     return text;
-}
-
-void EncodeUtf16LeOnto(std::string& bytes, std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        // A run of ASCII, the bulk of any hive, goes in one step.
-        std::size_t run = i;
-        while (run < text.size() && static_cast<unsigned char>(text[run]) < 0x80)
-            ++run;
-        const std::size_t start = bytes.size();
-        bytes.resize(start + 2 * (run - i));  // the high bytes stay zero
-        for (std::size_t j = i; j < run; ++j)
-            bytes[start + 2 * (j - i)] = text[j];
-        if ((i = run) == text.size())
-            break;
-        // A byte that does not decode becomes U+FFFD and is passed, so the loop always ends.
-        const std::optional<std::uint32_t> decoded = NextCodePoint(text, i, true);
-        if (!decoded)
-            ++i;
-        const std::uint32_t code_point = decoded.value_or(0xFFFD);
-        if (code_point >= 0x10000) {
-            AppendUnit(bytes, 0xD800 + ((code_point - 0x10000) >> 10));
-            AppendUnit(bytes, 0xDC00 + ((code_point - 0x10000) & 0x3FF));
-        } else {
-            AppendUnit(bytes, code_point);
-        }
-    }
 }
 
 std::size_t CountLines(std::string_view text) {
@@ -581,10 +508,54 @@ bool Covers(std::string_view deleted_key, std::string_view key) {
            (key.size() == deleted_key.size() || key[deleted_key.size()] == '\\');
 }
 
-bool FoldedEquals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return FoldAscii(x) == FoldAscii(y);
-           });
+// Where one value stands once every statement has had its say: Find and Set both ask this.
+struct ValueSite {
+    bool key_live = false;
+    std::optional<HiveValue> value;  // while the value stands
+    std::size_t data_begin = 0;      // its data's characters
+    std::size_t data_end = 0;
+    std::size_t block_end = 0;   // the end of the key's last line, where new values go
+    std::size_t block_next = 0;  // and where the line after it begins
+};
+
+ValueSite LocateValue(std::string_view text, std::string_view key, std::string_view value_name) {
+    const std::string wanted = NormalizeKey(key);
+    ValueSite site;
+    bool in_key = false;
+    Scanner scanner(text);
+    Statement statement;
+    while (scanner.Next(statement)) {
+        switch (statement.kind) {
+            case Statement::Kind::kKey:
+                in_key = NormalizeKey(statement.key) == wanted;
+                site.key_live = site.key_live || in_key;
+                break;
+            case Statement::Kind::kKeyDeletion:
+                if (Covers(NormalizeKey(statement.key), wanted)) {
+                    site.key_live = false;
+                    site.value.reset();
+                }
+                in_key = false;  // values under a deleted key change nothing
+                continue;
+            case Statement::Kind::kValue:
+            case Statement::Kind::kValueDeletion:
+                if (in_key && FoldedEquals(statement.name, value_name)) {
+                    if (statement.kind == Statement::Kind::kValue) {
+                        site.value = std::move(statement.value);
+                        site.data_begin = statement.data_begin;
+                        site.data_end = statement.end;
+                    } else {
+                        site.value.reset();
+                    }
+                }
+                break;
+        }
+        if (in_key) {
+            site.block_end = statement.end;
+            site.block_next = statement.next;
+        }
+    }
+    return site;
 }
 
 }  // namespace
@@ -633,14 +604,6 @@ std::optional<std::string> HiveValue::AsString() const {
 
 RegFileError::RegFileError(std::size_t line, const std::string& reason)
     : std::runtime_error(reason), line_(line) {}
-
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        if (!NextCodePoint(text, i, false))
-            return false;
-    }
-    return true;
-}
 
 RegFile RegFile::New() {
     RegFile file;
@@ -720,33 +683,7 @@ void RegFile::Validate() const {
 }
 
 std::optional<HiveValue> RegFile::Find(std::string_view key, std::string_view value_name) const {
-    const std::string wanted = NormalizeKey(key);
-    std::optional<HiveValue> found;
-    bool in_key = false;
-    Scanner scanner(text_);
-    Statement statement;
-    while (scanner.Next(statement)) {
-        switch (statement.kind) {
-            case Statement::Kind::kKey:
-                in_key = NormalizeKey(statement.key) == wanted;
-                break;
-            case Statement::Kind::kKeyDeletion:
-                if (Covers(NormalizeKey(statement.key), wanted))
-                    found.reset();
-                in_key = false;  // values under a deleted key change nothing
-                break;
-            case Statement::Kind::kValue:
-            case Statement::Kind::kValueDeletion:
-                if (in_key && FoldedEquals(statement.name, value_name)) {
-                    if (statement.kind == Statement::Kind::kValue)
-                        found = std::move(statement.value);
-                    else
-                        found.reset();
-                }
-                break;
-        }
-    }
-    return found;
+    return LocateValue(text_, key, value_name).value;
 }
 
 std::string RegFile::NewLineEnd() const {
@@ -793,53 +730,18 @@ std::string RegFile::SpellNewKey(std::string_view key) const {
 void RegFile::Set(std::string_view key, std::string_view value_name, const HiveValue& value) {
     const std::string line_end = NewLineEnd();
     const std::string data = FormatData(value);
-    const std::string wanted = NormalizeKey(key);
-    bool live = false;
-    bool in_key = false;
-    std::optional<std::pair<std::size_t, std::size_t>> site;  // the value's data: begin, end
-    std::size_t block_end = 0;   // the end of the key's last line, where new values go
-    std::size_t block_next = 0;  // and where the line after it begins
-    Scanner scanner(text_);
-    Statement statement;
-    while (scanner.Next(statement)) {
-        switch (statement.kind) {
-            case Statement::Kind::kKey:
-                in_key = NormalizeKey(statement.key) == wanted;
-                live = live || in_key;
-                break;
-            case Statement::Kind::kKeyDeletion:
-                if (Covers(NormalizeKey(statement.key), wanted)) {
-                    live = false;
-                    site.reset();
-                }
-                in_key = false;
-                continue;
-            case Statement::Kind::kValue:
-            case Statement::Kind::kValueDeletion:
-                if (in_key && FoldedEquals(statement.name, value_name)) {
-                    if (statement.kind == Statement::Kind::kValue)
-                        site.emplace(statement.data_begin, statement.end);
-                    else
-                        site.reset();
-                }
-                break;
-        }
-        if (in_key) {
-            block_end = statement.end;
-            block_next = statement.next;
-        }
-    }
+    const ValueSite site = LocateValue(text_, key, value_name);
 
     const std::string line = FormatName(value_name) + "=" + data;
-    if (live && site) {
+    if (site.key_live && site.value) {
         // Rewrite the value in place, keeping its name as first written.
-        text_.replace(site->first, site->second - site->first, data);
-    } else if (live) {
+        text_.replace(site.data_begin, site.data_end - site.data_begin, data);
+    } else if (site.key_live) {
         // After the key's last value; a file that ended without a line break still does.
-        if (block_next > block_end)
-            text_.insert(block_next, line + line_end);
+        if (site.block_next > site.block_end)
+            text_.insert(site.block_next, line + line_end);
         else
-            text_.insert(block_end, line_end + line);
+            text_.insert(site.block_end, line_end + line);
     } else {
         const bool ends_in_break = text_.back() == '\n' || text_.back() == '\r';
         std::size_t last_end = text_.size();
@@ -876,7 +778,7 @@ void RegFile::Write(const std::function<void(std::string_view)>& sink) const {
             --end;
         }
         bytes.clear();
-        EncodeUtf16LeOnto(bytes, std::string_view(text_).substr(begin, end - begin));
+        AppendUtf16Le(bytes, std::string_view(text_).substr(begin, end - begin));
         sink(bytes);
         begin = end;
     }

@@ -87,7 +87,4 @@ class RegFile {
     std::string text_;
 };
 
-// True when text is well-formed UTF-8.
-bool IsValidUtf8(std::string_view text);
-
 }  // namespace varnholt::platform

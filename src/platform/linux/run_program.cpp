@@ -11,7 +11,7 @@ extern char** environ;
 
 namespace varnholt::platform {
 
-int RunProgram(std::vector<std::string> arguments, bool quiet) {
+pid_t StartProgram(std::vector<std::string> arguments, bool quiet, int stderr_fd) {
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
@@ -20,6 +20,8 @@ int RunProgram(std::vector<std::string> arguments, bool quiet) {
     posix_spawn_file_actions_init(&actions);
     if (quiet)
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (stderr_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stderr_fd, STDERR_FILENO);
     pid_t child = 0;
     const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -27,6 +29,10 @@ int RunProgram(std::vector<std::string> arguments, bool quiet) {
         errno = error;
         return -1;
     }
+    return child;
+}
+
+int WaitForProgram(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR)
@@ -35,6 +41,11 @@ int RunProgram(std::vector<std::string> arguments, bool quiet) {
     if (WIFSIGNALED(status))
         return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
+}
+
+int RunProgram(std::vector<std::string> arguments, bool quiet) {
+    const pid_t child = StartProgram(std::move(arguments), quiet);
+    return child < 0 ? -1 : WaitForProgram(child);
 }
 
 }  // namespace varnholt::platform

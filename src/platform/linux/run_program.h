@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -9,5 +11,10 @@ namespace varnholt::platform {
 // 128 + the signal that ended it, or -1 with errno set when it could not be started.
 // quiet sends its standard output to /dev/null.
 int RunProgram(std::vector<std::string> arguments, bool quiet = false);
+
+// RunProgram in two halves. stderr_fd, when not -1, becomes the program's standard error.
+// StartProgram returns the process id, or -1 with errno set.
+pid_t StartProgram(std::vector<std::string> arguments, bool quiet = false, int stderr_fd = -1);
+int WaitForProgram(pid_t child);
 
 }  // namespace varnholt::platform

@@ -8,7 +8,8 @@
 
 namespace varnholt::platform {
 
-// The UTF-16 form of UTF-8 text; nothing when the bytes are not valid UTF-8.
+// The UTF-16 form of UTF-8 text; nothing when the bytes are not valid UTF-8. Refused, not
+// replaced as AppendUtf16Le does: a path or registry name, altered, would name something else.
 std::optional<std::wstring> Widen(std::string_view utf8);
 
 // The UTF-8 form of UTF-16 text; unpaired surrogates become U+FFFD.

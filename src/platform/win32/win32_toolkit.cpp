@@ -20,6 +20,10 @@ constexpr UINT kDefaultDpi = USER_DEFAULT_SCREEN_DPI;  // 96: 15 twips per pixel
 // Control identifiers start clear of IDOK and IDCANCEL, which the dialog manager sends for
 // Enter and Esc when no control claims them.
 constexpr int kFirstControlId = 100;
+// UI Automation's LiveSetting property, and its value for a message read out at once.
+constexpr GUID kLiveSettingProperty{
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG kLiveAssertive = 2;
 
 // Functions of newer systems, looked up at run time so the program still starts on systems
 // that only know system-wide density.
@@ -83,11 +87,6 @@ std::wstring WideText(std::string_view text) {
     return Widen(text).value_or(std::wstring());
 }
 
-int ShiftState() {
-    return (GetKeyState(VK_SHIFT) < 0 ? 1 : 0) | (GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
-           (GetKeyState(VK_MENU) < 0 ? 4 : 0);
-}
-
 // Pictures are named like the resources: letters, digits and underscores only, so that no
 // name is read as a resource number ("#1") or reaches past the program's own bitmaps.
 bool PlainResourceName(std::string_view name) {
@@ -144,6 +143,8 @@ class Win32WindowView final : public ui::WindowView {
     void Command(int id, int notification);
     void UpdateOptionTabStops();
     const Child* Find(const ui::Control& control) const;
+    void Annotate(HWND child, const ui::ControlDescription& description);
+    void SetAccessibleName(HWND child, std::string_view name);
     void EndModal();
 
     Win32Toolkit& toolkit_;
@@ -157,6 +158,8 @@ class Win32WindowView final : public ui::WindowView {
     std::vector<std::wstring> tips_;  // kept for the tool tip control
     std::vector<HWND> disabled_;      // windows this modal one turned off
     bool* modal_ended_ = nullptr;
+    // Messages set from then on are read out; the one a window opens with is not.
+    bool built_ = false;
 };
 
 Win32WindowView::Win32WindowView(Win32Toolkit& toolkit, ui::Window& window, ui::InputSink& input)
@@ -181,6 +184,7 @@ Win32WindowView::Win32WindowView(Win32Toolkit& toolkit, ui::Window& window, ui::
     for (const Child& child : children_) {
         ControlChanged(*child.control);
     }
+    built_ = true;
     toolkit_.views_.push_back(this);
 
     ShowWindow(form_, SW_SHOWNORMAL);
@@ -199,8 +203,13 @@ Win32WindowView::~Win32WindowView() {
                           toolkit_.views_.end());
     // Input that is still queued for the window finds no view any more.
     SetWindowLongPtrW(form_, GWLP_USERDATA, 0);
+    MSAAPROPID annotated[] = {PROPID_ACC_NAME, kLiveSettingProperty};
     for (const Child& child : children_) {
         RemoveWindowSubclass(child.handle, TextBoxProcedure, 0);
+        if (toolkit_.annotations_ != nullptr) {
+            toolkit_.annotations_->ClearHwndProps(child.handle, static_cast<DWORD>(OBJID_CLIENT),
+                                                  CHILDID_SELF, annotated, std::size(annotated));
+        }
     }
     EndModal();
     DestroyWindow(form_);  // its controls and tool tips go with it
@@ -236,6 +245,7 @@ void Win32WindowView::CreateChildren() {
         }
         ++id;
         children_.push_back(Child{control, child});
+        Annotate(child, control->description());
         if (!control->description().tool_tip.empty()) {
             AddToolTip(child, control->description().tool_tip);
         }
@@ -294,6 +304,28 @@ HWND Win32WindowView::CreateChild(ui::Control& control, int id, bool starts_grou
         SetWindowSubclass(child, TextBoxProcedure, 0, reinterpret_cast<DWORD_PTR>(&control));
     }
     return child;
+}
+
+// Created in tab order, a box follows the label before it rather than its own, so the system's
+// rule (the text just before a box names it) would misname it: boxes get their names here.
+void Win32WindowView::Annotate(HWND child, const ui::ControlDescription& description) {
+    SetAccessibleName(child, description.accessible_name);
+    if (description.announces_caption && toolkit_.annotations_ != nullptr) {
+        VARIANT assertive;
+        VariantInit(&assertive);
+        assertive.vt = VT_I4;
+        assertive.lVal = kLiveAssertive;
+        toolkit_.annotations_->SetHwndProp(child, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                           kLiveSettingProperty, assertive);
+    }
+}
+
+void Win32WindowView::SetAccessibleName(HWND child, std::string_view name) {
+    if (!name.empty() && toolkit_.annotations_ != nullptr) {
+        toolkit_.annotations_->SetHwndPropStr(child, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                              PROPID_ACC_NAME, WideText(name).c_str());
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, child, OBJID_CLIENT, CHILDID_SELF);
+    }
 }
 
 void Win32WindowView::AddToolTip(HWND child, std::string_view text) {
@@ -384,15 +416,20 @@ void Win32WindowView::ControlChanged(const ui::Control& control) {
             }
             break;
         }
-        case ui::ControlKind::kLabel:
-            SetWindowTextW(child->handle,
-                           WideText(static_cast<const ui::Label&>(control).caption()).c_str());
+        case ui::ControlKind::kLabel: {
+            const std::string& caption = static_cast<const ui::Label&>(control).caption();
+            SetWindowTextW(child->handle, WideText(caption).c_str());
+            if (built_ && control.description().announces_caption && !caption.empty()) {
+                NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, child->handle, OBJID_CLIENT,
+                               CHILDID_SELF);
+            }
             break;
+        }
         case ui::ControlKind::kPictureBox: {
-            const HBITMAP bitmap =
-                toolkit_.Bitmap(static_cast<const ui::PictureBox&>(control).picture());
+            const auto& picture = static_cast<const ui::PictureBox&>(control);
             SendMessageW(child->handle, STM_SETIMAGE, IMAGE_BITMAP,
-                         reinterpret_cast<LPARAM>(bitmap));
+                         reinterpret_cast<LPARAM>(toolkit_.Bitmap(picture.picture())));
+            SetAccessibleName(child->handle, picture.alternative_text());
             break;
         }
     }
@@ -429,6 +466,16 @@ void Win32WindowView::Command(int id, int notification) {
     }
     ui::Control& control = *children_[index].control;
     const HWND handle = children_[index].handle;
+    // A window a modal one holds off takes no input; only an accessibility client's action can
+    // still reach its controls, and what that changed on the screen goes back to the model's.
+    if (!IsWindowEnabled(form_)) {
+        for (const Child& child : children_) {
+            if (child.control->description().kind != ui::ControlKind::kLabel) {
+                ControlChanged(*child.control);
+            }
+        }
+        return;
+    }
     switch (control.description().kind) {
         case ui::ControlKind::kCommandButton:
             if (notification == BN_CLICKED) {
@@ -534,8 +581,7 @@ LRESULT CALLBACK Win32WindowView::TextBoxProcedure(HWND box, UINT message, WPARA
         auto* view = reinterpret_cast<Win32WindowView*>(GetWindowLongPtrW(form, GWLP_USERDATA));
         if (view != nullptr) {
             auto& text_box = *reinterpret_cast<ui::TextBox*>(reference);
-            const ui::KeyEvent key{static_cast<int>(w), ShiftState()};
-            view->Send([&text_box, key] { text_box.KeyDown(key); });
+            view->Send([&text_box] { text_box.KeyDown(); });
         }
         if (!IsWindow(box)) {
             return 0;  // the key unloaded the window
@@ -549,6 +595,11 @@ Win32Toolkit::Win32Toolkit(HINSTANCE instance) : instance_(instance) {
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
     InitCommonControlsEx(&controls);
+    joined_apartment_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAccPropServices, reinterpret_cast<void**>(&annotations_)))) {
+        annotations_ = nullptr;
+    }
 
     large_icon_ =
         static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(VARNHOLT_ICON), IMAGE_ICON,
@@ -580,6 +631,12 @@ Win32Toolkit::~Win32Toolkit() {
     }
     DestroyIcon(large_icon_);
     DestroyIcon(small_icon_);
+    if (annotations_ != nullptr) {
+        annotations_->Release();
+    }
+    if (joined_apartment_) {
+        CoUninitialize();
+    }
 }
 
 std::unique_ptr<ui::WindowView> Win32Toolkit::CreateView(ui::Window& window, ui::InputSink& input) {

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -62,6 +64,10 @@ class Win32Toolkit final : public ui::Toolkit {
     ATOM form_class_ = 0;
     std::map<std::string, HBITMAP, std::less<>> bitmaps_;
     std::vector<Win32WindowView*> views_;  // every window on screen, oldest first
+    // Names and live messages for screen readers (dynamic annotation); null where the system
+    // has none, and the windows then tell only what USER32 tells of them.
+    IAccPropServices* annotations_ = nullptr;
+    bool joined_apartment_ = false;
 };
 
 }  // namespace varnholt::platform::win32

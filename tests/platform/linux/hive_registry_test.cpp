@@ -25,11 +25,18 @@ using testing::ReadBytes;
 
 class HiveRegistryTest : public ::testing::Test {
   protected:
+    // Each error names the call that raised it.
     Error ReadError(const std::string& name = "HKLM\\A\\Start") {
-        return RaisedError([&] { registry_.RegRead(name); });
+        return Sourced(RaisedError([&] { registry_.RegRead(name); }), "WshShell.RegRead");
     }
-    Error WriteError(const std::string& name = "HKLM\\A\\Start") {
-        return RaisedError([&] { registry_.RegWrite(name, 3, "REG_DWORD"); });
+    Error WriteError(const std::string& name = "HKLM\\A\\Start", const RegValue& value = 3,
+                     const char* type = "REG_DWORD") {
+        return Sourced(RaisedError([&] { registry_.RegWrite(name, value, type); }),
+                       "WshShell.RegWrite");
+    }
+    static Error Sourced(Error error, std::string_view source) {
+        EXPECT_EQ(error.source(), source);
+        return error;
     }
 
     testing::TempDir folder_;
@@ -56,7 +63,7 @@ TEST_F(HiveRegistryTest, WhatIsMissingOrMistypedIsRefusedBeforeAnythingIsWritten
              {"HKLM\\A\\v", std::string("\xC3"), "REG_SZ"},
              {"HKLM\\A]\n[B\\v", 1, "REG_DWORD"},
              {std::string("HKLM\\A\0B\\v", 10), 1, "REG_DWORD"}})
-        RaisedError([&] { registry_.RegWrite(name, value, type); });
+        EXPECT_EQ(WriteError(name, value, type).number(), ErrorNumber(0x80070057)) << name;
     EXPECT_FALSE(std::filesystem::exists(machine_));
 }
 

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/linux/enforce/audit_journal.h"
+#include "platform/linux/enforce/trusted_files.h"
 #include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/hive_registry.h"
 #include "platform/linux/run_program.h"
@@ -32,13 +34,8 @@ constexpr const char* kUdevadm = "/bin/udevadm";
 constexpr const char* kUdevControl = "/run/udev/control";
 constexpr int kMaxPasses = 5;
 
-std::optional<std::string> ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
+std::optional<std::string> ReadRules() {
+    return ReadSmallFile(kRulesPath, kLargestRulesFile).text;
 }
 
 // A value's text; nullopt when it is missing, with problem saying why when that is not
@@ -80,8 +77,10 @@ Problems WriteRules(const std::string& rules) {
     const std::filesystem::path temp = target.parent_path() / ".61-varnholt.rules.new";
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
+    // Made anew: a name planted there, even a hard link to another file, is only unlinked.
+    ::unlink(temp.c_str());
     const int file =
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (file < 0)
         return {temp.string() + ": " + std::strerror(errno)};
     const bool written =
@@ -186,7 +185,6 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
                problems, target);
 }
 
-// One pass. remove_rules leaves no rules file at all instead of the mode's.
 // Brings each attached USB storage interface and its disks into the mode.
 void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bool resetting,
                std::set<std::string>& blocked, std::set<std::string>& to_trigger,
@@ -227,7 +225,7 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
     std::set<std::string> blocked = ReadBlockedList();
     const std::set<std::string> blocked_before = blocked;
     const std::vector<std::string> system_devices = SystemUsbDevices();
-    const std::optional<std::string> current = ReadFile(kRulesPath);
+    const std::optional<std::string> current = ReadRules();
     const bool udev_running = UdevRunning();
     std::future<Problems> reload;
     if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
@@ -269,7 +267,10 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
 
 // Held until the process ends: one apply at a time.
 bool TakeLock(std::ostream& err) {
-    ::mkdir(kStateFolder, 0755);
+    if (const std::string problem = PrepareOwnFolder(kStateFolder, ::geteuid()); !problem.empty()) {
+        err << "varnholt-policy: " << problem << "; refusing to keep state there\n";
+        return false;
+    }
     const int lock = ::open(kLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
         err << "varnholt-policy: " << kLockPath << ": " << std::strerror(errno) << "\n";
@@ -288,6 +289,8 @@ int Report(const char* what, const Outcome& outcome, std::ostream& out, std::ost
     }
     for (const std::string& problem : outcome.problems)
         err << "varnholt-policy: " << problem << "\n";
+    if (!outcome.problems.empty())
+        out << "not wholly ";
     out << what << (outcome.changed ? "" : " (nothing to change)") << "\n";
     if (changes != nullptr)
         changes->insert(changes->end(), outcome.changes.begin(), outcome.changes.end());
@@ -296,18 +299,26 @@ int Report(const char* what, const Outcome& outcome, std::ostream& out, std::ost
 
 }  // namespace
 
-RecordedMode ReadRecordedMode(const std::filesystem::path& hive) {
+RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_owner) {
     platform::HiveRegistry registry(hive, std::filesystem::path());
     RecordedMode recorded;
     UsbPolicyTexts texts;
     texts.start = ReadValue(registry, policy_value::kUsbStorageStart, hive, recorded.problem);
     texts.write_protect = ReadValue(registry, policy_value::kWriteProtect, hive, recorded.problem);
     recorded.mode = UsbModeOf(texts);
+    // An empty or header-only hive is no record of a mode, and one another user could
+    // replace is no record of the machine's.
+    if (!texts.start && recorded.problem.empty())
+        recorded.problem = hive.string() + ": records no usable USB storage Start value";
+    if (const std::string untrusted = ReplaceableBy(hive, trusted_owner); !untrusted.empty()) {
+        recorded.mode = UsbMode::kDisable;
+        recorded.problem = "the hive cannot be trusted: " + untrusted;
+    }
     return recorded;
 }
 
 std::optional<UsbMode> ModeInForce() {
-    const std::optional<std::string> rules = ReadFile(kRulesPath);
+    const std::optional<std::string> rules = ReadRules();
     return rules ? RulesMode(*rules) : std::nullopt;
 }
 
@@ -315,6 +326,7 @@ int Apply(const std::filesystem::path& hive, std::ostream& out, std::ostream& er
           std::vector<Change>* changes) {
     if (!TakeLock(err))
         return exit_code::kStepFailed;
+    const std::optional<UsbMode> before = ModeInForce();
     RecordedMode recorded = ReadRecordedMode(hive);
     for (int pass = 1;; ++pass) {
         const Outcome outcome = Enforce(recorded.mode, false);
@@ -325,19 +337,28 @@ int Apply(const std::filesystem::path& hive, std::ostream& out, std::ostream& er
         }
         const int code = Report((std::string("in force: ") + UsbModeName(recorded.mode)).c_str(),
                                 outcome, out, err, changes);
-        if (!recorded.problem.empty()) {
-            err << "varnholt-policy: " << recorded.problem << "; storage stays disabled\n";
-            return exit_code::kHiveUnusable;
-        }
-        return code;
+        if (const std::optional<UsbMode> now = ModeInForce(); now != before)
+            journal::ModeChanged(before, now);
+        if (recorded.problem.empty())
+            return code;
+        // Disable is claimed only when it holds: rules that could not be written leave the
+        // old mode in force.
+        err << "varnholt-policy: " << recorded.problem
+            << (code == exit_code::kDone ? "; storage stays disabled\n"
+                                         : "; disable could not be put wholly in force\n");
+        return code == exit_code::kDone ? exit_code::kHiveUnusable : code;
     }
 }
 
 int Reset(std::ostream& out, std::ostream& err, std::vector<Change>* changes) {
     if (!TakeLock(err))
         return exit_code::kStepFailed;
-    return Report("reset: no rules in force", Enforce(UsbMode::kReadWrite, true), out, err,
-                  changes);
+    const std::optional<UsbMode> before = ModeInForce();
+    const int code =
+        Report("reset: no rules in force", Enforce(UsbMode::kReadWrite, true), out, err, changes);
+    if (const std::optional<UsbMode> now = ModeInForce(); now != before)
+        journal::ModeChanged(before, now);
+    return code;
 }
 
 const char* ActionName(Action action) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 #include "platform/linux/enforce/usb_storage.h"
 #include "policy/usb_policy.h"
 
@@ -19,6 +21,7 @@ inline constexpr int kStepFailed = 1;  // a device, the rules file or udev refus
 inline constexpr int kUsage = 2;
 inline constexpr int kHiveUnusable = 3;  // missing or damaged hive: disable was put in force
 inline constexpr int kNotRoot = 4;
+inline constexpr int kDrift = 5;  // status: the recorded mode is not what is in force
 }  // namespace exit_code
 
 struct RecordedMode {
@@ -27,7 +30,8 @@ struct RecordedMode {
 };
 
 // The mode the hive records, by the same rule the main window reads it with. Writes nothing.
-RecordedMode ReadRecordedMode(const std::filesystem::path& hive);
+// A hive that a user other than trusted_owner could replace records disable.
+RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_owner = 0);
 
 // The mode of the rules file in force; nullopt when there is none (or it is not ours).
 std::optional<UsbMode> ModeInForce();

@@ -1,14 +1,19 @@
 // varnholt-policy: shows the USB storage mode and brings the kernel into line with the
 // machine hive, the one record of it.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/enforce/audit_journal.h"
 #include "platform/linux/enforce/enforce.h"
+#include "platform/linux/enforce/trusted_files.h"
 #include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/hive_registry.h"
 #include "runtime/error.h"
@@ -26,8 +31,9 @@ constexpr const char* kUsage =
     "  reset             remove the rules and undo what apply did on attached devices (root)\n"
     "  --help            this text\n"
     "\n"
-    "Exit status: 0 done, 1 a step failed, 2 wrong usage, 3 the hive is missing or damaged\n"
-    "(storage is then disabled), 4 not run as root.\n";
+    "Exit status: 0 done (status: the recorded mode is in force), 1 a step failed, 2 wrong\n"
+    "usage, 3 the hive is missing, damaged or untrusted (apply: storage is then disabled),\n"
+    "4 not run as root, 5 (status) the mode in force differs from the record.\n";
 
 std::string Json(std::string_view text) {
     std::string quoted = "\"";
@@ -51,17 +57,65 @@ const char* Flag(bool value) {
     return value ? "true" : "false";
 }
 
+// Why an attached interface or its disks are not as mode wants them; empty when they are.
+std::string DeviceDrift(UsbMode mode, const UsbStorageInterface& s) {
+    if (s.holds_system)
+        return {};
+    if (mode == UsbMode::kDisable)
+        return s.authorized ? s.name + " is authorized" : "";
+    if (!s.authorized && s.device_authorized)
+        return s.name + " is not authorized";
+    for (const UsbBlockDevice& b : s.block_devices) {
+        if (mode == UsbMode::kReadOnly &&
+            (!b.read_only || std::any_of(b.mount_points.begin(), b.mount_points.end(),
+                                         [](const MountPoint& m) { return !m.read_only; })))
+            return b.devnode + " is writable";
+        if (mode == UsbMode::kReadWrite && b.read_only && b.marked_read_only)
+            return b.devnode + " is still read-only";
+    }
+    return {};
+}
+
+// What differs between the record and the kernel: the rules and each attached device.
+std::vector<std::string> Drift(const RecordedMode& recorded, const FileText& rules,
+                               const std::vector<UsbStorageInterface>& storage) {
+    std::vector<std::string> drift;
+    const std::optional<UsbMode> in_force = rules.text ? RulesMode(*rules.text) : std::nullopt;
+    if (!rules.problem.empty())
+        drift.push_back(rules.problem);
+    else if (in_force != recorded.mode)
+        drift.push_back(std::string("the rules put ") +
+                        (in_force ? UsbModeName(*in_force) : "nothing") + " in force");
+    for (const UsbStorageInterface& s : storage) {
+        if (std::string reason = DeviceDrift(recorded.mode, s); !reason.empty())
+            drift.push_back(std::move(reason));
+    }
+    return drift;
+}
+
 int Status(bool json) {
     const std::filesystem::path hive = platform::DefaultMachineHivePath();
     const RecordedMode recorded = ReadRecordedMode(hive);
-    const std::optional<UsbMode> in_force = ModeInForce();
+    const FileText rules = ReadSmallFile(kRulesPath, kLargestRulesFile);
+    const std::optional<UsbMode> in_force = rules.text ? RulesMode(*rules.text) : std::nullopt;
     const std::vector<UsbStorageInterface> storage = FindUsbStorage();
+    const std::vector<std::string> drift = Drift(recorded, rules, storage);
+    const int code = !recorded.problem.empty() ? exit_code::kHiveUnusable
+                     : drift.empty()           ? exit_code::kDone
+                                               : exit_code::kDrift;
     if (json) {
         std::cout << "{\"recorded\":" << Json(UsbModeName(recorded.mode))
                   << ",\"hive\":" << Json(hive.string()) << ",\"hive_problem\":"
                   << (recorded.problem.empty() ? "null" : Json(recorded.problem))
                   << ",\"in_force\":" << (in_force ? Json(UsbModeName(*in_force)) : "null")
-                  << ",\"devices\":[";
+                  << ",\"state\":"
+                  << Json(code == exit_code::kDone    ? "in-force"
+                          : code == exit_code::kDrift ? "drift"
+                                                      : "hive-problem")
+                  << ",\"exit_status\":" << code << ",\"drift\":[";
+        for (std::size_t i = 0; i < drift.size(); ++i)
+            std::cout << (i ? "," : "") << Json(drift[i]);
+        std::cout << "],\"devices\":[";
         for (std::size_t i = 0; i < storage.size(); ++i) {
             const UsbStorageInterface& s = storage[i];
             const DeviceState state = StateOf(s, in_force);
@@ -86,14 +140,16 @@ int Status(bool json) {
             std::cout << "]}";
         }
         std::cout << "]}\n";
-        return exit_code::kDone;
+        return code;
     }
     std::cout << "recorded:  " << UsbModeName(recorded.mode) << " (" << hive.string() << ")\n";
     if (!recorded.problem.empty())
         std::cout << "           fail-safe: " << recorded.problem << "\n";
     std::cout << "in force:  " << (in_force ? UsbModeName(*in_force) : "nothing") << " ("
               << kRulesPath << ")\n";
-    if (in_force && *in_force != recorded.mode)
+    for (const std::string& reason : drift)
+        std::cout << "drift:     " << reason << "\n";
+    if (!drift.empty())
         std::cout << "           differs from the record: run varnholt-policy apply\n";
     if (storage.empty())
         std::cout << "no USB storage attached\n";
@@ -112,7 +168,78 @@ int Status(bool json) {
             std::cout << "\n";
         }
     }
+    return code;
+}
+
+// One journal entry for each device given back, blocked or made read-only, tried or done.
+void Journal(const std::vector<Change>& changes) {
+    for (const Change& change : changes) {
+        std::optional<journal::DeviceAction> action;
+        switch (change.action) {
+            case Action::kBlocked:
+                action = journal::DeviceAction::kBlocked;
+                break;
+            case Action::kMadeReadOnly:
+            case Action::kRemountedReadOnly:
+            case Action::kReattachedReadOnly:
+                action = journal::DeviceAction::kReadOnly;
+                break;
+            case Action::kUnblocked:
+            case Action::kMadeWritable:
+                action = journal::DeviceAction::kReleased;
+                break;
+            case Action::kLeftAlone:
+                break;
+        }
+        if (action)
+            journal::DeviceChanged(*action, ActionName(change.action), change.device,
+                                   change.problem, false);
+    }
+}
+
+// Run by the rules for a device they stopped as it came (blocked or read-only): the kernel's
+// path of it, nothing more; the rest is read here, so that no string a device reports passes
+// through a command line.
+int RecordPlug(std::string_view action, std::string_view devpath) {
+    if ((action != "blocked" && action != "read-only") || !devpath.starts_with("/devices/") ||
+        devpath.find("/..") != std::string_view::npos)
+        return exit_code::kUsage;
+    const std::optional<DeviceIdentity> device = IdentifyDevice("/sys" + std::string(devpath));
+    if (!device)
+        return exit_code::kStepFailed;
+    journal::SetRequester({"the rules, as the device was plugged in", "", "", ""});
+    journal::DeviceChanged(
+        action == "blocked" ? journal::DeviceAction::kBlocked : journal::DeviceAction::kReadOnly,
+        std::string(action), *device, "", true);
     return exit_code::kDone;
+}
+
+// Who asked for what a root command changes, for the journal.
+journal::Requester RequesterOf(std::string_view command) {
+    journal::Requester requester =
+        journal::RequesterOfThisProcess("varnholt-policy " + std::string(command));
+    // systemd names each run of a unit; the units run apply at boot and when the hive changes.
+    if (std::getenv("INVOCATION_ID") != nullptr && command == "apply")
+        requester.description = "the hive changed or the machine started (varnholt-policy.service)";
+    return requester;
+}
+
+// Records mode, when given, then puts the hive's mode in force.
+int SetAndApply(std::optional<UsbMode> mode, std::vector<Change>& changes) {
+    const std::filesystem::path hive = platform::DefaultMachineHivePath();
+    if (mode) {
+        SharedShell().SetFactory([hive] {
+            return std::make_unique<platform::HiveRegistry>(hive, std::filesystem::path());
+        });
+        try {
+            ApplyUsbMode(*mode);
+        } catch (const Error& error) {
+            std::cerr << "varnholt-policy set: " << error.description() << " (error "
+                      << error.number() << ", " << error.source() << ")\n";
+            return exit_code::kStepFailed;
+        }
+    }
+    return Apply(hive, std::cout, std::cerr, &changes);
 }
 
 int Run(const std::vector<std::string_view>& arguments) {
@@ -124,6 +251,9 @@ int Run(const std::vector<std::string_view>& arguments) {
     if (command == "status" && arguments.size() <= 2 &&
         (arguments.size() == 1 || arguments[1] == "--json"))
         return Status(arguments.size() == 2);
+
+    if (command == "plugged" && arguments.size() == 3 && ::geteuid() == 0)
+        return RecordPlug(arguments[1], arguments[2]);
 
     std::optional<UsbMode> mode;
     const bool usable =
@@ -142,22 +272,14 @@ int Run(const std::vector<std::string_view>& arguments) {
                   << ": only root may change the mode (try sudo)\n";
         return exit_code::kNotRoot;
     }
-    const std::filesystem::path hive = platform::DefaultMachineHivePath();
-    if (command == "reset")
-        return Reset(std::cout, std::cerr);
-    if (mode) {
-        SharedShell().SetFactory([hive] {
-            return std::make_unique<platform::HiveRegistry>(hive, std::filesystem::path());
-        });
-        try {
-            ApplyUsbMode(*mode);
-        } catch (const Error& error) {
-            std::cerr << "varnholt-policy set: " << error.description() << " (error "
-                      << error.number() << ", " << error.source() << ")\n";
-            return exit_code::kStepFailed;
-        }
-    }
-    return Apply(hive, std::cout, std::cerr);
+    // What root creates is never writable by others, whatever umask the caller left.
+    ::umask(022);
+    journal::SetRequester(RequesterOf(command));
+    std::vector<Change> changes;
+    const int code =
+        command == "reset" ? Reset(std::cout, std::cerr, &changes) : SetAndApply(mode, changes);
+    Journal(changes);
+    return code;
 }
 
 }  // namespace

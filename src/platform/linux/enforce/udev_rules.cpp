@@ -1,5 +1,7 @@
 #include "platform/linux/enforce/udev_rules.h"
 
+#include <filesystem>
+
 namespace varnholt::enforce {
 namespace {
 
@@ -14,6 +16,18 @@ std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices
                  "/*\", GOTO=\"varnholt_end\"\n";
     }
     return skips;
+}
+
+// Each device the rules stop as it comes is recorded by this program, which is handed only
+// the device's path and reads the rest from sysfs: no string a device reports reaches a
+// command line.
+std::string RecordAtPlug(const char* match, const char* action) {
+    std::error_code error;
+    std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    // Replaced by an upgrade while it runs, the program's file is named anew at the same path.
+    if (constexpr std::string_view kDeleted = " (deleted)"; self.ends_with(kDeleted))
+        self.resize(self.size() - kDeleted.size());
+    return std::string(match) + ", RUN+=\"" + self + " plugged " + action + " $devpath\"\n";
 }
 
 }  // namespace
@@ -48,7 +62,9 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "ENV{VARNHOLT_INTERFACE}=\"%b\", RUN+=\"/bin/sh -c 'echo 0 "
                      ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized; mkdir -p "
                      "/run/varnholt && echo $env{VARNHOLT_INTERFACE} "
-                     ">>/run/varnholt/blocked-interfaces'\"\n";
+                     ">>/run/varnholt/blocked-interfaces'\"\n" +
+                     RecordAtPlug("ACTION==\"add|bind\", ENV{VARNHOLT_BLOCKED}==\"1\"", "blocked") +
+                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_INTERFACE}==\"?*\"", "blocked");
             break;
         case UsbMode::kReadOnly:
             rules += SystemDeviceSkips(system_usb_devices) +
@@ -66,7 +82,8 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk|partition\", SUBSYSTEMS==\"usb\", "
                      "ENV{" +
                      kReadOnlyProperty +
-                     "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n";
+                     "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n" +
+                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_READONLY}==\"1\"", "read-only");
             break;
     }
     return rules + "LABEL=\"varnholt_end\"\n";

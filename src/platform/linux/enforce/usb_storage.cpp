@@ -230,6 +230,16 @@ std::vector<MountPoint> MountPointsOf(dev_t devnum) {
     return mount_points;
 }
 
+std::optional<DeviceIdentity> IdentifyDevice(const std::string& syspath) {
+    UdevPtr<udev> context(udev_new());
+    UdevPtr<udev_device> device(
+        context ? udev_device_new_from_syspath(context.get(), syspath.c_str()) : nullptr);
+    if (!device)
+        return std::nullopt;
+    return IdentityOf(device.get(), udev_device_get_parent_with_subsystem_devtype(
+                                        device.get(), "usb", "usb_device"));
+}
+
 std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& remembered_blocked) {
     UdevPtr<udev> context(udev_new());
     if (!context)

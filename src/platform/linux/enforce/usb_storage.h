@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -78,6 +79,10 @@ Problems MakeWritable(const UsbBlockDevice& device);
 // freeze reaches them.
 Problems ReattachReadOnly(const UsbStorageInterface& interface,
                           const std::vector<std::string>& busy);
+
+// The identity of the device at syspath (an interface or block device) and of its USB device;
+// nullopt when there is none.
+std::optional<DeviceIdentity> IdentifyDevice(const std::string& syspath);
 
 // Where each file system of a block device is mounted, from /proc/self/mountinfo.
 std::vector<MountPoint> MountPointsOf(dev_t devnum);

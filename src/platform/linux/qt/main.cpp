@@ -2,18 +2,21 @@
 #include <QApplication>
 
 #include "app/application.h"
+#include "platform/linux/qt/accessibility.h"
 #include "platform/linux/qt/elevation.h"
 #include "platform/linux/qt/qt_toolkit.h"
 
-int main() {
-    // Nothing of Qt starts before the administrator prompt has been answered.
+int main(int argc_given, char** argv_given) {
+    // Nothing of Qt's windows starts before the administrator prompt has been answered.
     if (const std::optional<int> status = varnholt::platform::qt::RunAsRootThroughPkexec())
         return *status;
-    // The program takes no command line; Qt sees only its name.
+    // The program takes no command line but what the run before the prompt hands over (read
+    // below); Qt sees only its name.
     int argc = 1;
     char name[] = "varnholt";
     char* argv[] = {name, nullptr};
     QApplication application(argc, argv);
+    varnholt::platform::qt::UseHandedOverAccessibilityBus(argc_given, argv_given);
     varnholt::platform::qt::QtToolkit toolkit;
     const int status = varnholt::app::RunProgram(toolkit, [] { QApplication::exec(); });
     // Windows unloaded in the last events are still waiting to be deleted.

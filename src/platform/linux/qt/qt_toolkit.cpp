@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QThread>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/qt/accessibility.h"
 #include "runtime/error.h"
 
 namespace varnholt::platform::qt {
@@ -88,6 +90,16 @@ class ModelButton final : public Button {
         }
         Button::keyPressEvent(event);
     }
+    // Qt would leave only the focused option of a group in the tab chain; Tab reaches each here.
+    void focusInEvent(QFocusEvent* event) override {
+        Button::focusInEvent(event);
+        if constexpr (std::is_same_v<Button, QRadioButton>) {
+            for (QWidget* option : this->parentWidget()->template findChildren<QRadioButton*>(
+                     Qt::FindDirectChildrenOnly)) {
+                option->setFocusPolicy(Qt::StrongFocus);
+            }
+        }
+    }
 };
 
 }  // namespace
@@ -125,9 +137,8 @@ class ModelLineEdit final : public QLineEdit {
   protected:
     // The key goes to the model before the box acts on it, as KeyDown precedes the typing.
     void keyPressEvent(QKeyEvent* event) override {
-        const ui::KeyEvent key = VirtualKeyEvent(*event);
         ui::TextBox& box = box_;
-        form_.Send([&box, key] { box.KeyDown(key); });
+        form_.Send([&box] { box.KeyDown(); });
         QLineEdit::keyPressEvent(event);
     }
 
@@ -146,6 +157,7 @@ class QtWindowView final : public ui::WindowView {
     void ControlChanged(const ui::Control& control) override;
 
     void Send(const std::function<void()>& input) noexcept { input_.Dispatch(input); }
+    void ShowModelAgain();
     void CloseBox() noexcept { input_.CloseRequested(window_); }
     bool ClickDefaultButton() noexcept;
     void RunModal();
@@ -160,12 +172,23 @@ class QtWindowView final : public ui::WindowView {
     std::vector<std::pair<const ui::Control*, QWidget*>> widgets_;
     ui::CommandButton* default_button_ = nullptr;
     QPointer<QEventLoop> modal_loop_;  // null again once the loop has ended, however it ended
+    QWidget* option_group_ = nullptr;  // holds the options where the window names their group
+    // Messages set from then on are read out; the one a window opens with is not.
+    bool built_ = false;
 };
 
+// A window that a modal one holds off takes no input; only an accessibility client's action can
+// still reach it, and what that action changed on the screen goes back to the model's state.
 void FormWidget::Send(const std::function<void()>& input) noexcept {
-    if (view_ != nullptr) {
-        view_->Send(input);
+    if (view_ == nullptr) {
+        return;
     }
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal != this) {
+        view_->ShowModelAgain();
+        return;
+    }
+    view_->Send(input);
 }
 
 void FormWidget::closeEvent(QCloseEvent* event) {
@@ -209,11 +232,21 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
         if (!place.tool_tip.empty()) {
             widget->setToolTip(ToQString(place.tool_tip));
         }
+        if (!place.accessible_name.empty()) {
+            widget->setAccessibleName(ToQString(place.accessible_name));
+        }
         if (place.tab_index != ui::kNoTabStop && widget->focusPolicy() != Qt::NoFocus) {
             tab_stops.emplace_back(place.tab_index, widget);
         }
         widgets_.emplace_back(control.get(), widget);
         ControlChanged(*control);
+    }
+    if (option_group_ != nullptr) {
+        // The group fits around its options; they keep their place in the window.
+        const QRect around = option_group_->childrenRect();
+        option_group_->setGeometry(around);
+        for (QWidget* option : option_group_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            option->move(option->pos() - around.topLeft());
     }
     std::stable_sort(tab_stops.begin(), tab_stops.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -224,6 +257,7 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         form_->move(screen->availableGeometry().center() - form_->rect().center());
     }
+    built_ = true;
     form_->show();
     // A window shown takes the keyboard, also where no window manager hands it over.
     form_->activateWindow();
@@ -271,11 +305,23 @@ QWidget* QtWindowView::MakeWidget(ui::Control& control) {
         }
         case ui::ControlKind::kOptionButton: {
             auto& option = static_cast<ui::OptionButton&>(control);
-            auto* widget = new ModelButton<QRadioButton>(caption, form_);
-            widget->setAutoExclusive(false);  // the model keeps the options exclusive
+            const std::string_view group_name = window_.description().option_group_name;
+            if (option_group_ == nullptr && !group_name.empty()) {
+                option_group_ = MakeAccessibleGroup(form_, ToQString(group_name));
+                option_group_->resize(form_->size());
+            }
+            // Auto-exclusive, so screen readers know it for an option; the model still decides.
+            auto* widget =
+                new ModelButton<QRadioButton>(caption, option_group_ ? option_group_ : form_);
             QObject::connect(widget, &QAbstractButton::clicked, form_, [form = form_, &option] {
                 form->Send([&option] { option.SetValue(true); });
             });
+            // Checked by anything but the model (an accessibility client's toggle): a selection.
+            QObject::connect(widget, &QAbstractButton::toggled, form_,
+                             [form = form_, &option](bool checked) {
+                                 if (checked)
+                                     form->Send([&option] { option.SetValue(true); });
+                             });
             return widget;
         }
         case ui::ControlKind::kCheckBox: {
@@ -284,6 +330,10 @@ QWidget* QtWindowView::MakeWidget(ui::Control& control) {
             QObject::connect(widget, &QAbstractButton::clicked, form_, [form = form_, &check_box] {
                 form->Send([&check_box] { check_box.Toggle(); });
             });
+            QObject::connect(widget, &QAbstractButton::toggled, form_,
+                             [form = form_, &check_box](bool checked) {
+                                 form->Send([&check_box, checked] { check_box.SetValue(checked); });
+                             });
             return widget;
         }
         case ui::ControlKind::kTextBox: {
@@ -295,7 +345,8 @@ QWidget* QtWindowView::MakeWidget(ui::Control& control) {
                 widget->setStyle(toolkit_.password_style());
                 widget->setEchoMode(QLineEdit::Password);
             }
-            QObject::connect(widget, &QLineEdit::textEdited, form_,
+            // Typed or set by an accessibility client: the model hears every change not its own.
+            QObject::connect(widget, &QLineEdit::textChanged, form_,
                              [form = form_, &box](const QString& text) {
                                  form->Send([&box, &text] { box.TextEdited(text.toStdString()); });
                              });
@@ -329,13 +380,20 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
         return;
     }
     QWidget* widget = found->second;
+    // What the model shows is no input: the widgets' change signals stay quiet meanwhile.
+    const QSignalBlocker quiet(widget);
     switch (control.description().kind) {
         case ui::ControlKind::kCommandButton:
             break;
-        case ui::ControlKind::kOptionButton:
-            static_cast<QAbstractButton*>(widget)->setChecked(
-                static_cast<const ui::OptionButton&>(control).value());
+        case ui::ControlKind::kOptionButton: {
+            auto* option = static_cast<QAbstractButton*>(widget);
+            const bool selected = static_cast<const ui::OptionButton&>(control).value();
+            // An auto-exclusive option refuses to be cleared alone; the model may clear it so.
+            option->setAutoExclusive(selected);
+            option->setChecked(selected);
+            option->setAutoExclusive(true);
             break;
+        }
         case ui::ControlKind::kCheckBox:
             static_cast<QAbstractButton*>(widget)->setChecked(
                 static_cast<const ui::CheckBox&>(control).value() == 1);
@@ -348,14 +406,29 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
             }
             break;
         }
-        case ui::ControlKind::kLabel:
-            static_cast<QLabel*>(widget)->setText(
-                ToQString(static_cast<const ui::Label&>(control).caption()));
+        case ui::ControlKind::kLabel: {
+            const QString caption = ToQString(static_cast<const ui::Label&>(control).caption());
+            static_cast<QLabel*>(widget)->setText(caption);
+            if (built_ && control.description().announces_caption && !caption.isEmpty()) {
+                Announce(widget, caption);
+            }
             break;
-        case ui::ControlKind::kPictureBox:
-            static_cast<QLabel*>(widget)->setPixmap(
-                toolkit_.Pixmap(static_cast<const ui::PictureBox&>(control).picture()));
+        }
+        case ui::ControlKind::kPictureBox: {
+            const auto& picture = static_cast<const ui::PictureBox&>(control);
+            static_cast<QLabel*>(widget)->setPixmap(toolkit_.Pixmap(picture.picture()));
+            widget->setAccessibleName(ToQString(picture.alternative_text()));
             break;
+        }
+    }
+}
+
+// Labels keep what they show: setting a message again would read it out again.
+void QtWindowView::ShowModelAgain() {
+    for (const auto& [control, widget] : widgets_) {
+        if (control->description().kind != ui::ControlKind::kLabel) {
+            ControlChanged(*control);
+        }
     }
 }
 
@@ -381,6 +454,7 @@ void QtWindowView::RunModal() {
 QtToolkit::QtToolkit()
     : pixels_per_twip_(96 / kTwipsPerInch), password_style_(new PasswordCharacterStyle) {
     password_style_->setParent(QCoreApplication::instance());
+    InstallAccessibility();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         pixels_per_twip_ = screen->logicalDotsPerInch() / kTwipsPerInch;
     }

@@ -13,7 +13,6 @@
 
 #include "ui/toolkit.h"
 
-class QKeyEvent;
 class QStyle;
 
 namespace varnholt::platform::qt {
@@ -40,8 +39,5 @@ class QtToolkit final : public ui::Toolkit {
     QStyle* password_style_;  // owned by the application object
     std::map<std::string, QPixmap, std::less<>> pixmaps_;
 };
-
-// The key code and shift bits that a key going down reports, as Windows numbers them.
-ui::KeyEvent VirtualKeyEvent(const QKeyEvent& event);
 
 }  // namespace varnholt::platform::qt

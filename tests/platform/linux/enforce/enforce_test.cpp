@@ -39,10 +39,12 @@ TEST(EnforceTest, ApplyReadsTheModeTheWindowShowsAndWritesNothing) {
     for (const Case& c : {
              Case{std::nullopt, UsbMode::kDisable, true},
              Case{"garbage", UsbMode::kDisable, true},
-             Case{header, UsbMode::kDisable, false},
+             Case{"", UsbMode::kDisable, true},
+             Case{"\n \r\n", UsbMode::kDisable, true},
+             Case{header, UsbMode::kDisable, true},
              Case{header + start + "dword:00000003\n", UsbMode::kReadWrite, false},
              Case{header + start + "\"3\"\n" + policy + "\"no\"\n", UsbMode::kReadOnly, false},
-             Case{header + start + "hex:03,00,00,00\n", UsbMode::kDisable, false},
+             Case{header + start + "hex:03,00,00,00\n", UsbMode::kDisable, true},
              Case{header + policy + "dword:00000000\n" + start + "dword:3x\n", UsbMode::kDisable,
                   true},
          }) {
@@ -51,7 +53,7 @@ TEST(EnforceTest, ApplyReadsTheModeTheWindowShowsAndWritesNothing) {
         const std::filesystem::path hive = folder.path() / "machine.reg";
         if (c.hive)
             testing::WriteBytes(hive, *c.hive);
-        const RecordedMode recorded = ReadRecordedMode(hive);
+        const RecordedMode recorded = ReadRecordedMode(hive, ::geteuid());
         EXPECT_EQ(recorded.mode, c.expected);
         EXPECT_EQ(!recorded.problem.empty(), c.problem) << recorded.problem;
         EXPECT_EQ(testing::ReadBytes(hive), c.hive.value_or(""));

@@ -61,16 +61,16 @@ TEST_F(Win32ToolkitTest, ChangesMadeInCodeAndTypingMeetOnTheScreen) {
     Get<Label>(dialog_, "Label4").SetCaption("Current password error");
     EXPECT_EQ(GetWindowTextLengthW(Handle(Get<Label>(dialog_, "Label4"))), 22);
 
-    std::vector<int> keys;
+    int keys_down = 0;
     TextBox& box = Get<TextBox>(dialog_, "Text1");
-    box.on_key_down = [&keys](KeyEvent key) { keys.push_back(key.key_code); };
+    box.on_key_down = [&keys_down] { ++keys_down; };
     box.SetText("\xE2\x82\xAC");
     SetFocus(Handle(box));
     SendMessageW(Handle(box), WM_KEYDOWN, VK_END, 0);  // changes nothing, still a key going down
     SendMessageW(Handle(box), WM_KEYDOWN, 'M', 0);
     SendMessageW(Handle(box), WM_CHAR, L'\u00e1', 0);
     EXPECT_EQ(box.text(), "\xE2\x82\xAC\xC3\xA1");
-    EXPECT_EQ(keys, (std::vector<int>{VK_END, 'M'}));
+    EXPECT_EQ(keys_down, 2);
 }
 
 // Enter on the focused control as the main loop routes it, and what the dialog manager posts.
@@ -108,12 +108,44 @@ TEST_F(Win32ToolkitTest, AModalWindowTurnsTheOthersOffUntilItGoes) {
     Show(main_);
     Show(dialog_);
     const HWND owner = Win32Toolkit::WindowHandle(main_);
+    const HWND option = Handle(Get<OptionButton>(main_, "Optiond"));
     bool owner_enabled_meanwhile = true;
-    input_.on_close = [&] { owner_enabled_meanwhile = IsWindowEnabled(owner) != FALSE; };
+    input_.on_close = [&] {
+        owner_enabled_meanwhile = IsWindowEnabled(owner) != FALSE;
+        SendMessageW(option, BM_CLICK, 0, 0);  // as an accessibility client's default action
+    };
     PostMessageW(Win32Toolkit::WindowHandle(dialog_), WM_CLOSE, 0, 0);
     toolkit_.RunModal(dialog_);  // returns once the close has unloaded the dialog
     EXPECT_FALSE(owner_enabled_meanwhile);
     EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_FALSE(Get<OptionButton>(main_, "Optiond").value());
+    EXPECT_EQ(SendMessageW(option, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+std::vector<HWND> live_regions_changed;
+void CALLBACK RecordLiveRegion(HWINEVENTHOOK, DWORD, HWND region, LONG, LONG, DWORD, DWORD) {
+    live_regions_changed.push_back(region);
+}
+
+// A refusal is read out as its text appears; a message cleared, or the one a window opens with,
+// is not. (The names the boxes and
+// the picture get by annotation need Windows itself: Wine's oleacc takes none.)
+TEST_F(Win32ToolkitTest, ARefusalIsReadOutAsItsTextAppears) {
+    const HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                        RecordLiveRegion, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    Window login{kLogin};  // opens with a message of its own, which is not read out
+    Show(login);
+    Show(dialog_);
+    Get<Label>(login, "Label1").SetCaption("Error password");
+    Get<Label>(dialog_, "Label4").SetCaption("");
+    Get<Label>(dialog_, "Label4").SetCaption("Confirm password error");
+    for (MSG message{}; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
+        DispatchMessageW(&message);
+    }
+    UnhookWinEvent(hook);
+    EXPECT_EQ(live_regions_changed, (std::vector<HWND>{Handle(Get<Label>(login, "Label1")),
+                                                       Handle(Get<Label>(dialog_, "Label4"))}));
 }
 
 }  // namespace

@@ -4,13 +4,8 @@
 # only readable (no administrator), the error is reported and nothing changes. ARGS: EXE KEY_ACCESS
 : "${WINEPREFIX:?the test session gives the prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="$(cat "$WINEPREFIX/.display")"
-source "$(dirname "$0")/../e2e/drive.sh"
+source "$(dirname "$0")/../../e2e/drive.sh"
 usb_stor='HKLM\SYSTEM\CurrentControlSet\Services\UsbStor'
-
-reg_value() { # key, value name: type and data as reg query shows them ("REG_DWORD 0x4")
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-        awk -v name="$2" -F '    ' '$2 == name { print $3 " " $4 }'
-}
 
 # Storage read/write. Wine's own services may still be starting: the first add may fail.
 wine reg add "$usb_stor" /v Start /t REG_DWORD /d 3 /f >/dev/null 2>&1 || sleep 1

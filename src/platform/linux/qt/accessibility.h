@@ -1,0 +1,32 @@
+// What screen readers and other accessibility clients get from the Qt windows beyond Qt's own
+// share: password boxes that tell no typed character, a named group for a window's options,
+// spoken messages, and the way back to the user's accessibility bus after the admin prompt.
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QString;
+class QWidget;
+
+namespace varnholt::platform::qt {
+
+// Once per process, before any window is shown.
+void InstallAccessibility();
+
+// A plain widget that accessibility clients see as a group of controls, named `name`.
+QWidget* MakeAccessibleGroup(QWidget* parent, const QString& name);
+
+// Reads `text` out at once, as a message of `source`, wherever the focus is.
+void Announce(QWidget* source, const QString& text);
+
+// The user's accessibility bus, to hand to the elevated run (which pkexec gives a clean
+// environment): an address over a local socket, or nothing when the session has no such bus.
+std::optional<std::string> AccessibilityBusAddress();
+// The argument that hands the address over.
+inline constexpr char kAccessibilityBusOption[] = "--accessibility-bus=";
+// In the elevated run, once the application object is there and before any window: Qt's
+// bridge joins the bus handed over, if it is a local socket.
+void UseHandedOverAccessibilityBus(int argc, char** argv);
+
+}  // namespace varnholt::platform::qt
