@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <set>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/enforce/audit_journal.h"
@@ -189,6 +191,7 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
 void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bool resetting,
                std::set<std::string>& blocked, std::set<std::string>& to_trigger,
                Outcome& outcome) {
+    std::vector<std::pair<const UsbStorageInterface*, std::future<Problems>>> blocking;
     for (const UsbStorageInterface& interface : storage) {
         if (interface.holds_system)
             continue;
@@ -196,12 +199,10 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
             to_trigger.insert(device.identity.syspath);
         switch (mode) {
             case UsbMode::kDisable:
-                if (interface.authorized) {
-                    Record(outcome, interface.identity, Action::kBlocked, InForce(mode),
-                           BlockInterface(interface));
-                    if (interface.interface_class != 8)
-                        blocked.insert(interface.syspath);
-                }
+                // Side by side: each waits mostly on its own device's teardown.
+                if (interface.authorized)
+                    blocking.emplace_back(&interface, std::async(std::launch::async, BlockInterface,
+                                                                 std::cref(interface)));
                 break;
             case UsbMode::kReadOnly:
                 Unblock(interface, mode, blocked, outcome);
@@ -216,6 +217,11 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
                 }
                 break;
         }
+    }
+    for (auto& [interface, problems] : blocking) {
+        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems.get());
+        if (interface->interface_class != 8)
+            blocked.insert(interface->syspath);
     }
 }
 
