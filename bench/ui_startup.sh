@@ -3,13 +3,13 @@
 #   login: from starting varnholt to its login window mapped, and the same for
 #          zenity --entry --hide-text;
 #   main:  from Enter on the right password to the main window mapped.
-# Median of RUNS runs each (20 unless set), the two programs taking turns.
+# Median of RUNS runs each (20 unless set; 3 with VARNHOLT_QUICK=1), the two programs taking turns.
 #     cmake --preset release && cmake --build --preset release && bench/ui_startup.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$root/build/release/varnholt
 watch=$root/build/release/bench/map_watch
-runs=${RUNS:-20}
+runs=${RUNS:-$((${VARNHOLT_QUICK:-0} ? 3 : 20))}
 for file in "$program" "$watch"; do
     [[ -x "$file" ]] || { echo "build the release preset first: $file is missing" >&2; exit 1; }
 done

@@ -5,6 +5,7 @@
 #   - from start to the login window mapped on an Xvfb display, Windows program under a warm
 #     Wine server and Linux program; medians of 10 rounds taken in turn;
 #   - the size of the shipped varnholt.exe (release, stripped; target < 2 MiB).
+# VARNHOLT_QUICK=1: 16 MiB and 2 rounds of starts, to see that it runs, not to measure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,7 +43,8 @@ median() {  # of the numbers given, in the unit divided by $1
         END { printf "%.3f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / unit }'
 }
 
-head -c 1G /dev/urandom >"$work/big"
+size_mib=$((${VARNHOLT_QUICK:-0} ? 16 : 1024)) starts=$((${VARNHOLT_QUICK:-0} ? 2 : 10))
+head -c "${size_mib}M" /dev/urandom >"$work/big"
 cat "$work/big" >/dev/null
 windows_name="$(wine winepath -w "$work/big" 2>/dev/null | tr -d '\r')"
 digest_wine=$(wine "$windows_bench" "$windows_name" | cut -d" " -f1)
@@ -55,12 +57,12 @@ for _ in 1 2 3; do
     linux_ns+=("$(run_ns "$linux_bench" "$work/big")")
     openssl_ns+=("$(run_ns openssl md5 "$work/big")")
 done
-echo "MD5 of a 1 GiB file, page cache warm, median of 3 rounds"
+echo "MD5 of a $size_mib MiB file, page cache warm, median of 3 rounds"
 for row in "HashFile, Windows build under Wine:$(median 1e9 "${wine_ns[@]}")" \
     "HashFile, Linux build:$(median 1e9 "${linux_ns[@]}")" \
     "openssl md5:$(median 1e9 "${openssl_ns[@]}")"; do
     awk -v name="${row%%:*}" -v t="${row#*:}" \
-        'BEGIN { printf "  %-36s %7.3f s  %7.1f MiB/s\n", name, t, 1024 / t }'
+        -v mib="$size_mib" 'BEGIN { printf "  %-36s %7.3f s  %7.1f MiB/s\n", name, t, mib / t }'
 done
 
 # Start to the login window on the screen, from the X server's own notice of the mapping (the
@@ -75,11 +77,11 @@ export HOME="$work/home"  # the Linux program's user hive: a fresh, empty one
 mkdir -p "$HOME"
 wine_start=() linux_start=()
 time_to_login wine "$exe" >/dev/null  # the first start fills Wine's caches
-for _ in $(seq 10); do
+for _ in $(seq "$starts"); do
     wine_start+=("$(time_to_login wine "$exe")")
     linux_start+=("$(time_to_login env QT_QPA_PLATFORM=xcb "$linux_program")")
 done
-echo "Start to the login window mapped (Xvfb), median of 10 rounds"
+echo "Start to the login window mapped (Xvfb), median of $starts rounds"
 echo "  Windows build under Wine (warm server)  $(median 1 "${wine_start[@]}") ms"
 echo "  Linux build (Qt, xcb)                   $(median 1 "${linux_start[@]}") ms"
 

@@ -30,6 +30,15 @@ install(CODE "
     endif()
     file(INSTALL ${units} DESTINATION \${unit_dir})")
 
+# Completion of its commands and modes, where bash-completion looks for it (also when that
+# package is not there to name its folder).
+pkg_get_variable(VARNHOLT_BASH_COMPLETION_DIR bash-completion completionsdir)
+if(NOT VARNHOLT_BASH_COMPLETION_DIR)
+    set(VARNHOLT_BASH_COMPLETION_DIR ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endif()
+install(FILES ${dist_linux}/varnholt-policy.bash-completion
+    DESTINATION ${VARNHOLT_BASH_COMPLETION_DIR} RENAME varnholt-policy)
+
 # The menu entry, its icons and the polkit action through which an ordinary user's start
 # asks for the administrator password.
 install(FILES ${dist_linux}/varnholt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -8,7 +8,8 @@ if [[ -z "${VARNHOLT_PRIVATE_SESSION:-}" ]]; then
     for namespace in "unshare --mount" "unshare --map-root-user --mount"; do
         if $namespace sh -c 'mount -t tmpfs tmpfs /mnt' 2>/dev/null; then
             export VARNHOLT_PRIVATE_SESSION=1
-            exec $namespace -- xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+            # -noreset: the server stays as it is between one program's run and the next.
+            exec $namespace -- xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
         fi
     done
     echo "SKIP: no private mount namespace in which to mount here" >&2
@@ -17,10 +18,13 @@ fi
 
 scratch=$(mktemp -d)
 mount -t tmpfs tmpfs "$scratch"
-# Empty folders only this namespace sees stand over the program's hive folders' parents, which
-# exist everywhere, so nothing is made on the real file system.
+# A layer only this namespace sees over /var/lib, whose hive folder is then removed, and an
+# empty folder over the home: nothing reaches the real file system, and the X server still
+# finds /var/lib/xkb, where it compiles its keymaps.
+source "$(dirname "${BASH_SOURCE[0]}")/../packaging/private_overlay.sh"
 home=$(getent passwd "$(id -u)" | cut -d: -f6)
-mount -t tmpfs tmpfs /var/lib
+private_overlay /var/lib
+rm -rf /var/lib/varnholt
 mount -t tmpfs tmpfs "$home"
 machine_hive=/var/lib/varnholt/machine.reg
 user_hive=$home/.config/varnholt/user.reg

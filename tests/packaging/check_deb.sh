@@ -31,6 +31,12 @@ grep -q '>/usr/bin/varnholt</annotate>' \
     "$work/root/usr/share/polkit-1/actions/org.varnholt.varnholt.policy" ||
     fail "the polkit action does not name the installed program"
 
+version=$("$work/root/usr/sbin/varnholt-policy" --version)
+[[ $version == "varnholt-policy $(dpkg-deb -f "$deb" Version)" ]] || fail "--version: $version"
+modes=$(bash -c 'source "$1"; COMP_WORDS=(varnholt-policy set ""); COMP_CWORD=2; _varnholt_policy
+    echo "${COMPREPLY[*]}"' _ "$work/root/usr/share/bash-completion/completions/varnholt-policy")
+[[ $modes == "disable readonly readwrite" ]] || fail "bash completion of set's modes: $modes"
+
 # A Windows machine's defaults, as the registry editor writes a new file.
 printf '\xff\xfe' >"$work/want.reg"
 printf '%s\r\n' "Windows Registry Editor Version 5.00" "" \

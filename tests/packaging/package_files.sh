@@ -2,6 +2,7 @@
 package_files() {  # unit folder, as a path without the leading slash
     printf '%s\n' "$1"/varnholt-policy{.path,.service,-early.service} usr/bin/varnholt usr/sbin/varnholt-policy \
         usr/share/applications/varnholt.desktop usr/share/doc/varnholt/{changelog.gz,copyright} \
+        usr/share/bash-completion/completions/varnholt-policy \
         usr/share/icons/hicolor/{16x16,32x32,48x48,128x128,256x256}/apps/varnholt.png \
         usr/share/icons/hicolor/scalable/apps/varnholt.svg \
         usr/share/man/man1/varnholt.1.gz usr/share/man/man8/varnholt-policy.8.gz \

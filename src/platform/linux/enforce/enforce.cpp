@@ -49,7 +49,9 @@ std::optional<std::string> ReadValue(platform::HiveRegistry& registry, const cha
     } catch (const Error& error) {
         std::error_code ignored;
         if (!std::filesystem::exists(hive, ignored))
-            problem = hive.string() + ": no such file";
+            problem = hive.string() +
+                      ": no such file (create it with 'varnholt-policy set readwrite' or "
+                      "another mode, or install the package)";
         else if (error.number() != ErrorNumber(registry_error::kNotFound) && problem.empty())
             problem = error.description().find(hive.string()) == std::string::npos
                           ? hive.string() + ": " + error.description()

@@ -30,6 +30,7 @@ constexpr const char* kUsage =
     "  apply             put the recorded mode in force (root)\n"
     "  reset             remove the rules and undo what apply did on attached devices (root)\n"
     "  --help            this text\n"
+    "  --version         the version of this command\n"
     "\n"
     "Exit status: 0 done (status: the recorded mode is in force), 1 a step failed, 2 wrong\n"
     "usage, 3 the hive is missing, damaged or untrusted (apply: storage is then disabled),\n"
@@ -245,6 +246,10 @@ int SetAndApply(std::optional<UsbMode> mode, std::vector<Change>& changes) {
 int Run(const std::vector<std::string_view>& arguments) {
     if (arguments.size() == 1 && arguments[0] == "--help") {
         std::cout << kUsage;
+        return exit_code::kDone;
+    }
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "varnholt-policy " << VARNHOLT_VERSION << "\n";
         return exit_code::kDone;
     }
     const std::string_view command = arguments.empty() ? "" : arguments[0];
