@@ -19,7 +19,7 @@ install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 # The units that run apply at boot and whenever the hive changes: where pkg-config says
 # (Debian 12: /lib/systemd/system), and in an RPM where Fedora, RHEL and openSUSE keep them.
 set(units)
-foreach(unit varnholt-policy.service varnholt-policy.path)
+foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path)
     configure_file(${dist_linux}/${unit} ${dist_build}/${unit} @ONLY)
     list(APPEND units ${dist_build}/${unit})
 endforeach()

@@ -1,6 +1,6 @@
 # The steps the Debian maintainer scripts and the RPM scriptlets share, put in at the line
 # naming them in each when the package is built (dist/install.cmake): both formats do the same.
-units="varnholt-policy.path varnholt-policy.service"
+units="varnholt-policy.path varnholt-policy.service varnholt-policy-early.service"
 
 # A new machine starts from a Windows machine's defaults. A hive already there is the
 # machine's policy: installing or upgrading never changes how it treats storage. Earlier

@@ -56,7 +56,7 @@ unshare --mount --propagation private env PATH="$work/bin:$PATH" bash -euc '
     private_overlay /usr /etc /var/lib
     [[ -L /lib ]] || private_overlay /lib
     tar -C "$1/root" -c . | tar -C / -x --keep-directory-symlink
-    systemd-analyze verify /lib/systemd/system/varnholt-policy.{path,service}
+    systemd-analyze verify /lib/systemd/system/varnholt-policy{.path,.service,-early.service}
     rm -rf /var/lib/varnholt
     "$1/control/postinst" configure
     cmp /usr/share/varnholt/machine.reg /var/lib/varnholt/machine.reg

@@ -29,17 +29,18 @@ unshare --mount --propagation private bash -euxc '
     mount --bind /proc "$root/proc" && mount --bind /dev "$root/dev"
     hive=$root/var/lib/varnholt/machine.reg rules=$root/etc/udev/rules.d/61-varnholt.rules
     wants=$root/etc/systemd/system/multi-user.target.wants/varnholt-policy
-    rm -rf "$root/var/lib/varnholt" "$rules" "$wants".*
+    boot=$root/etc/systemd/system/sysinit.target.wants/varnholt-policy
+    rm -rf "$root/var/lib/varnholt" "$rules" "$wants".* "$boot"*
     rpm --root "$root" --nodeps -i "$2"
     cmp "$root/usr/share/varnholt/machine.reg" "$hive"
-    [[ -L $wants.path && -L $wants.service ]]
+    [[ -L $wants.path && -L $boot.service && -L $boot-early.service ]]
     # What the administrator made of it: a policy, the path unit off, rules in force.
     echo changed >"$hive" && rm "$wants.path" && echo rules >"$rules"
     rpm --root "$root" --nodeps -U "$1"/rpm/*.rpm
-    [[ $(cat "$hive") == changed && ! -e $wants.path && -L $wants.service && -e $rules ]]
+    [[ $(cat "$hive") == changed && ! -e $wants.path && -L $boot.service && -e $rules ]]
     erased=$(rpm --root "$root" -e varnholt 2>&1) && echo "$erased"
     [[ $erased != *"could not undo"* ]]
-    [[ ! -e $rules && ! -e $wants.service && $(cat "$hive") == changed ]]
+    [[ ! -e $rules && ! -e $boot.service && $(cat "$hive") == changed ]]
 ' _ "$work" "$rpm" || fail "scriptlets: the hive kept, the units enabled once, the policy undone on erase"
 
 finish

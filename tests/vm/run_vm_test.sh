@@ -15,7 +15,7 @@ if [[ ! -f $kernel/done ]]; then
     depmod -b "$kernel" "$version" && touch "$kernel/done"
 fi
 
-root=$work/root programs=(/usr/lib/systemd/systemd-udevd /usr/bin/udevadm /usr/sbin/blockdev)
+root=$work/root programs=(/usr/lib/systemd/systemd-udevd /usr/bin/udevadm /usr/sbin/blockdev /usr/sbin/e2fsck /usr/bin/setpriv)
 rm -rf "$root" && mkdir -p "$root"/usr/{bin,sbin,lib,lib64} "$root"/{proc,sys,dev,run,tmp,mnt}
 for dir in bin sbin lib lib64; do ln -s "usr/$dir" "$root/$dir"; done
 # Merged /usr as on Debian 12: what the stage puts under /lib lands in /usr/lib.
@@ -32,11 +32,15 @@ depmod -b "$root" "$version"
 install -m 755 "$here/guest_init.sh" "$root/init" && ln -s busybox "$root/usr/bin/sh"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
 
-# The stick: one partition at 1 MiB holding ext4. The UAS disk: a bare disk.
-rm -f "$work"/{stick,uas}.img && truncate -s 32M "$work/stick.img" && truncate -s 16M "$work/uas.img"
-printf '\x00\x00\x02\x00\x83\xff\xff\xff\x00\x08\x00\x00\x00\xf8\x00\x00' | dd of="$work/stick.img" bs=1 seek=446 conv=notrunc status=none
-printf '\x55\xaa' | dd of="$work/stick.img" bs=1 seek=510 conv=notrunc status=none
-mkfs.ext4 -q -F -E offset=1048576 "$work/stick.img" 31M
+partitioned() { # partitioned IMAGE MIB [DIR]: one partition at 1 MiB holding ext4, with DIR's files
+    local sectors=$((($2 - 1) * 2048)) && rm -f "$1" && truncate -s "$2M" "$1"
+    printf "\x00\x00\x02\x00\x83\xff\xff\xff\x00\x08\x00\x00$(printf '\\x%02x' $((sectors & 255)) $((sectors >> 8 & 255)) $((sectors >> 16)))\x00" |
+        dd of="$1" bs=1 seek=446 conv=notrunc status=none
+    printf '\x55\xaa' | dd of="$1" bs=1 seek=510 conv=notrunc status=none
+    mkfs.ext4 -q -F -E offset=1048576 ${3:+-d "$3"} "$1" "$(($2 - 1))M"
+}
+# The stick for data; the UAS disk holds a copy of the guest's root, to become / at the end.
+partitioned "$work/stick.img" 32 && partitioned "$work/uas.img" 64 "$root"
 
 timeout 600 qemu-system-x86_64 -accel "${VARNHOLT_VM_ACCEL:-tcg}" -m 512 -smp 1 -display none -no-reboot \
     -serial file:"$work/console.log" -monitor none -append "console=ttyS0 panic=-1 quiet" \
@@ -46,5 +50,7 @@ timeout 600 qemu-system-x86_64 -accel "${VARNHOLT_VM_ACCEL:-tcg}" -m 512 -smp 1 
     -device scsi-hd,bus=uas.0,scsi-id=0,lun=0,drive=uasdisk -device usb-kbd,bus=xhci.0,serial=KBD </dev/null || true
 sed -i 's/\r$//' "$work/console.log"
 awk '/^VMTEST (ok|FAIL)/; /^VMTEST figure/ { printf "%s: %.2f s in the guest\n", $3, $5 - $4 }' "$work/console.log"
+awk '/^VMTEST figure/ { print $3, $5 - $4 }' "$work/console.log" | sort -k1,1 -k2n | awk '{ v[$1] = v[$1] " " $2; n[$1]++ }
+    END { for (f in v) { split(v[f], a, " "); m = n[f]; printf "median %s: %.2f s of %d\n", f, m % 2 ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2, m } }'
 grep -q '^VMTEST done' "$work/console.log" && ! grep -q '^VMTEST FAIL' "$work/console.log" ||
     { tail -40 "$work/console.log" && exit 1; }

@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <set>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/enforce/audit_journal.h"
@@ -186,48 +189,22 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
                problems, target);
 }
 
-// One pass. remove_rules leaves no rules file at all instead of the mode's.
-Outcome Enforce(UsbMode mode, bool remove_rules) {
-    Outcome outcome;
-    std::set<std::string> blocked = ReadBlockedList();
-    const std::set<std::string> blocked_before = blocked;
-    const std::vector<std::string> system_devices = SystemUsbDevices();
-    const std::optional<std::string> current = ReadRules();
-    const bool udev_running = UdevRunning();
-    if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
-        if (remove_rules) {
-            std::error_code error;
-            if (!std::filesystem::remove(kRulesPath, error) && error)
-                outcome.problems.push_back(std::string(kRulesPath) + ": " + error.message());
-        } else {
-            Add(outcome.problems, WriteRules(RenderRules(mode, system_devices)));
-        }
-        if (udev_running)
-            Add(outcome.problems, RunUdevadm({"control", "--reload"}));
-        outcome.changed = true;
-    }
-
-    // Looked at once the new rules are loaded, so that no device escapes both. The marks of
-    // the old rules are still in udev's database: a reload alone runs no rules.
-    const std::vector<UsbStorageInterface> storage = FindUsbStorage(blocked);
-    std::vector<std::string> to_trigger;
-    for (const UsbStorageInterface& interface : storage) {
-        for (const UsbBlockDevice& device : interface.block_devices) {
-            if (!interface.holds_system)
-                to_trigger.push_back(device.identity.syspath);
-        }
-    }
+// Brings each attached USB storage interface and its disks into the mode.
+void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bool resetting,
+               std::set<std::string>& blocked, std::set<std::string>& to_trigger,
+               Outcome& outcome) {
+    std::vector<std::pair<const UsbStorageInterface*, std::future<Problems>>> blocking;
     for (const UsbStorageInterface& interface : storage) {
         if (interface.holds_system)
             continue;
+        for (const UsbBlockDevice& device : interface.block_devices)
+            to_trigger.insert(device.identity.syspath);
         switch (mode) {
             case UsbMode::kDisable:
-                if (interface.authorized) {
-                    Record(outcome, interface.identity, Action::kBlocked, InForce(mode),
-                           BlockInterface(interface));
-                    if (interface.interface_class != 8)
-                        blocked.insert(interface.syspath);
-                }
+                // Side by side: each waits mostly on its own device's teardown.
+                if (interface.authorized)
+                    blocking.emplace_back(&interface, std::async(std::launch::async, BlockInterface,
+                                                                 std::cref(interface)));
                 break;
             case UsbMode::kReadOnly:
                 Unblock(interface, mode, blocked, outcome);
@@ -238,23 +215,61 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
                 for (const UsbBlockDevice& device : interface.block_devices) {
                     if (device.marked_read_only && device.read_only)
                         Record(outcome, device.identity, Action::kMadeWritable,
-                               remove_rules ? "reset" : InForce(mode), MakeWritable(device));
+                               resetting ? "reset" : InForce(mode), MakeWritable(device));
                 }
                 break;
         }
+    }
+    for (auto& [interface, problems] : blocking) {
+        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems.get());
+        if (interface->interface_class != 8)
+            blocked.insert(interface->syspath);
+    }
+}
+
+// One pass. remove_rules leaves no rules file at all instead of the mode's.
+Outcome Enforce(UsbMode mode, bool remove_rules) {
+    Outcome outcome;
+    std::set<std::string> blocked = ReadBlockedList();
+    const std::set<std::string> blocked_before = blocked;
+    const std::vector<std::string> system_devices = SystemUsbDevices();
+    const std::optional<std::string> current = ReadRules();
+    const bool udev_running = UdevRunning();
+    std::future<Problems> reload;
+    if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
+        if (remove_rules) {
+            std::error_code error;
+            if (!std::filesystem::remove(kRulesPath, error) && error)
+                outcome.problems.push_back(std::string(kRulesPath) + ": " + error.message());
+        } else {
+            Add(outcome.problems, WriteRules(RenderRules(mode, system_devices)));
+        }
+        // udev loads the rules while the attached devices are changed; a device that comes
+        // before they are in is caught by a second look. Until a rule runs on a device, the
+        // old rules' marks stay in udev's database.
+        if (udev_running)
+            reload = std::async(std::launch::async, RunUdevadm,
+                                std::vector<std::string>{"control", "--reload"});
+        outcome.changed = true;
+    }
+    std::set<std::string> to_trigger;
+    EnforceOn(FindUsbStorage(blocked), mode, remove_rules, blocked, to_trigger, outcome);
+    if (reload.valid()) {
+        Add(outcome.problems, reload.get());
+        EnforceOn(FindUsbStorage(blocked), mode, remove_rules, blocked, to_trigger, outcome);
     }
 
     if (blocked != blocked_before)
         Add(outcome.problems, WriteBlockedList(blocked));
     // Only the disks the switch concerns get the new rules' marks, permissions and mount
     // options; a disk that comes back unblocked meets the rules on its own.
-    std::erase_if(to_trigger, [](const std::string& syspath) {
-        return ::access(syspath.c_str(), F_OK) != 0;  // gone with a block or a re-attach
-    });
-    if (outcome.changed && udev_running && !to_trigger.empty()) {
-        to_trigger.insert(to_trigger.begin(), {"trigger", "--settle", "--action=change"});
-        Add(outcome.problems, RunUdevadm(to_trigger));
+    std::vector<std::string> trigger{"trigger", "--settle", "--action=change"};
+    for (const std::string& syspath : to_trigger) {
+        if (::access(syspath.c_str(), F_OK) == 0)  // not gone with a block or a re-attach
+            trigger.push_back(syspath);
     }
+    if (outcome.changed && udev_running && trigger.size() > 3)
+        Add(outcome.problems, RunUdevadm(trigger));
     return outcome;
 }
 
@@ -377,6 +392,8 @@ const char* ActionName(Action action) {
 DeviceState StateOf(const UsbStorageInterface& interface, std::optional<UsbMode> in_force) {
     if (interface.holds_system)
         return {interface.authorized ? "authorized" : "blocked", "holds / or /boot: never changed"};
+    if (interface.authorized && in_force == UsbMode::kDisable)
+        return {"authorized", "differs from " + InForce(*in_force) + ": run varnholt-policy apply"};
     if (interface.authorized)
         return {"authorized", in_force ? InForce(*in_force) : "no rules in force"};
     if (!interface.device_authorized)

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/enforce/usb_storage.h"
@@ -93,7 +94,14 @@ TEST(EnforceTest, ReadOnlyHoldsForAMountedFileSystemAndReadWriteUndoesIt) {
                                 .devnum = mounted.st_dev,
                                 .mount_points = MountPointsOf(mounted.st_dev)};
 
+    // A file open for writing keeps the remount from happening: the mount comes back as busy.
+    const int writer = ::open((target + "/open").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    std::vector<std::string> busy;
+    EXPECT_EQ(MakeReadOnly(device, &busy), Problems{});
+    EXPECT_EQ(busy, std::vector<std::string>{target});
+    ::close(writer);
     EXPECT_EQ(MakeReadOnly(device), Problems{});
+    EXPECT_TRUE(MountPointsOf(mounted.st_dev).at(0).read_only);
     EXPECT_EQ(::open((target + "/new").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644), -1);
     EXPECT_EQ(errno, EROFS);
     const int raw = ::open(device.devnode.c_str(), O_WRONLY | O_CLOEXEC);

@@ -62,7 +62,7 @@ run set disable
 check "disable: udev leaves HID interfaces alone" \
     'untouched add $composite/1-1:1.0 $pci/usb1/1-2/1-2:1.0'
 echo 1 >"/sys$composite/1-1:1.1/authorized"
-echo 1 >"/sys$pci/$reader/authorized"
+echo 1 >"/sys$pci/$reader/authorized" && sed -i '\|^/sys.*/2-3:1.0$|d' /run/varnholt/blocked-interfaces # the rules' record alone
 check "disable: udev deauthorizes a storage interface added, a card reader's host, and a storage driver bound to a vendor one" \
     'udev_test add $composite/1-1:1.1 && authorized 0 1-1:1.1 && udev_test add $pci/$reader/rtsx_usb_sdmmc.4/mmc_host/mmc0 &&
      run_programs && authorized 0 2-3:1.0 && grep -qx 2-3:1.0 /run/varnholt/blocked-interfaces &&
@@ -74,6 +74,9 @@ check "readonly: storage authorized again, the refusing disk named, exit 1" \
     'authorized 1 ${storage[*]} && [[ $status == 1 ]] && grep -q /dev/sdx /run/err'
 check "readonly: udev sets USB disks read-only, mounted read-only; one it cannot is never mounted; the ATA disk left alone" \
     'udev_test change $composite/1-1:1.1/host6/target6:0:0/6:0:0:0/block/sdx && grep -q "blockdev --setro /dev/sdx" <<<"$out" &&
-     grep -q UDISKS_MOUNT_OPTIONS_DEFAULTS=ro <<<"$out" && grep -qx SYSTEMD_READY=0 <<<"$out" && untouched change $ata/block/sdz'
+     grep -q "MODE 0440" <<<"$out" && grep -q UDISKS_MOUNT_OPTIONS_DEFAULTS=ro <<<"$out" && grep -qx SYSTEMD_READY=0 <<<"$out" &&
+     untouched change $ata/block/sdz'
+run set disable && run reset
+check "reset: no rules file, storage authorized again" '[[ $status == 0 && ! -e $rules ]] && authorized 1 ${storage[*]}'
 echo "$failures failure(s)"
 ((failures == 0))
