@@ -18,6 +18,10 @@ install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
 # The units that run apply at boot and whenever the hive changes: where pkg-config says
 # (Debian 12: /lib/systemd/system), and in an RPM where Fedora, RHEL and openSUSE keep them.
+# Both services share one [Service] section (what apply runs with, and its sandbox), kept once.
+file(READ ${dist_linux}/varnholt-policy-service.in VARNHOLT_POLICY_SERVICE)
+string(CONFIGURE "${VARNHOLT_POLICY_SERVICE}" VARNHOLT_POLICY_SERVICE @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dist_linux}/varnholt-policy-service.in)
 set(units)
 foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path)
     configure_file(${dist_linux}/${unit} ${dist_build}/${unit} @ONLY)
