@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <set>
@@ -37,7 +36,7 @@ constexpr const char* kUdevControl = "/run/udev/control";
 constexpr int kMaxPasses = 5;
 
 std::optional<std::string> ReadRules() {
-    return ReadSmallFile(kRulesPath, kLargestRulesFile).text;
+    return ReadSmallFile(kRulesPath, kLargestStateFile).text;
 }
 
 // A value's text; nullopt when it is missing, with problem saying why when that is not
@@ -75,10 +74,11 @@ bool UdevRunning() {
     return ::stat(kUdevControl, &status) == 0 && S_ISSOCK(status.st_mode);
 }
 
-Problems WriteRules(const std::string& rules) {
-    const std::filesystem::path target(kRulesPath);
-    // udev reads only names ending in ".rules": it never sees the file half-written.
-    const std::filesystem::path temp = target.parent_path() / ".61-varnholt.rules.new";
+// Replaces target whole: readers see the old bytes or the new, never a half-written file
+// (udev reads only names ending in ".rules", so it never sees the rules' temporary either).
+Problems ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
+    const std::filesystem::path temp =
+        target.parent_path() / ("." + target.filename().string() + ".new");
     std::error_code error;
     std::filesystem::create_directories(target.parent_path(), error);
     // Made anew: a name planted there, even a hard link to another file, is only unlinked.
@@ -89,7 +89,7 @@ Problems WriteRules(const std::string& rules) {
         return {temp.string() + ": " + std::strerror(errno)};
     const bool written =
         ::fchmod(file, 0644) == 0 &&
-        ::write(file, rules.data(), rules.size()) == static_cast<ssize_t>(rules.size()) &&
+        ::write(file, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
         ::fsync(file) == 0;
     const int write_error = errno;
     if (::close(file) != 0 || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
@@ -129,20 +129,17 @@ void Record(Outcome& outcome, const DeviceIdentity& device, Action action, std::
 
 std::set<std::string> ReadBlockedList() {
     std::set<std::string> blocked;
-    std::ifstream list(kBlockedListPath);
+    std::istringstream list(ReadSmallFile(kBlockedListPath, kLargestStateFile).text.value_or(""));
     for (std::string line; std::getline(list, line);)
         blocked.insert(line);
     return blocked;
 }
 
 Problems WriteBlockedList(const std::set<std::string>& blocked) {
-    std::ofstream list(kBlockedListPath, std::ios::trunc);
+    std::string list;
     for (const std::string& syspath : blocked)
-        list << syspath << "\n";
-    list.close();
-    if (!list)
-        return {std::string(kBlockedListPath) + ": cannot be written"};
-    return {};
+        list += syspath + "\n";
+    return ReplaceFile(kBlockedListPath, list);
 }
 
 std::string InForce(UsbMode mode) {
@@ -242,7 +239,7 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
             if (!std::filesystem::remove(kRulesPath, error) && error)
                 outcome.problems.push_back(std::string(kRulesPath) + ": " + error.message());
         } else {
-            Add(outcome.problems, WriteRules(RenderRules(mode, system_devices)));
+            Add(outcome.problems, ReplaceFile(kRulesPath, RenderRules(mode, system_devices)));
         }
         // udev loads the rules while the attached devices are changed; a device that comes
         // before they are in is caught by a second look. Until a rule runs on a device, the

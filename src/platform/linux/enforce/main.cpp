@@ -97,7 +97,7 @@ std::vector<std::string> Drift(const RecordedMode& recorded, const FileText& rul
 int Status(bool json) {
     const std::filesystem::path hive = platform::DefaultMachineHivePath();
     const RecordedMode recorded = ReadRecordedMode(hive);
-    const FileText rules = ReadSmallFile(kRulesPath, kLargestRulesFile);
+    const FileText rules = ReadSmallFile(kRulesPath, kLargestStateFile);
     const std::optional<UsbMode> in_force = rules.text ? RulesMode(*rules.text) : std::nullopt;
     const std::vector<UsbStorageInterface> storage = FindUsbStorage();
     const std::vector<std::string> drift = Drift(recorded, rules, storage);

@@ -11,8 +11,9 @@
 
 namespace varnholt::enforce {
 
-// Rules files are a few hundred bytes; the hive has its own limit.
-inline constexpr std::size_t kLargestRulesFile = 64 * 1024;
+// The rules and the list of blocked interfaces are a few hundred bytes; the hive has its own
+// limit.
+inline constexpr std::size_t kLargestStateFile = 64 * 1024;
 
 struct FileText {
     std::optional<std::string> text;  // nullopt when missing or refused
