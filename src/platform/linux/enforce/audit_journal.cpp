@@ -89,9 +89,17 @@ void ModeChanged(std::optional<UsbMode> from, std::optional<UsbMode> to) {
 
 void DeviceChanged(DeviceAction action, const std::string& how, const DeviceIdentity& device,
                    const std::string& problem, bool at_plug) {
-    const char* id = action == DeviceAction::kBlocked    ? kDeviceBlockedId
-                     : action == DeviceAction::kReadOnly ? kDeviceReadOnlyId
-                                                         : kDeviceReleasedId;
+    const char* id = kDeviceReleasedId;
+    switch (action) {  // a new kind of change fails to compile until it has its id
+        case DeviceAction::kBlocked:
+            id = kDeviceBlockedId;
+            break;
+        case DeviceAction::kReadOnly:
+            id = kDeviceReadOnlyId;
+            break;
+        case DeviceAction::kReleased:
+            break;
+    }
     Send("USB storage " + device.vendor_product + " (" + device.manufacturer + " " +
              device.product + ", serial " + device.serial + ", " + device.kernel_name +
              "): " + (problem.empty() ? how : how + " failed: " + problem) +
