@@ -70,6 +70,7 @@ for signal in TERM KILL; do
     kill -"$signal" "$window"
     for _ in $(seq 50); do kill -0 "${helper_pid:-0}" 2>/dev/null || break; sleep 0.1; done
     check "$signal: the helper has ended" "$(kill -0 "${helper_pid:-0}" 2>/dev/null && echo running || echo ended)" ended
+    [[ $failures == 0 ]] || { date +%T.%N; ps -o pid,ppid,user,stat,wchan:20,args -p "$window,${helper_pid:-0}"; ls -l /proc/${helper_pid:-0}/fd; cat "$work/err"; }
     wait "$window" 2>/dev/null || true
 done
 exit $((failures > 0))

@@ -6,7 +6,7 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -40,7 +40,9 @@ constexpr char kAccessibleGroupProperty[] = "varnholtAccessibleGroup";
 constexpr char kBridgeConnection[] = "a11y";
 constexpr char kAccessiblePathPrefix[] = "/org/a11y/atspi/accessible/";
 constexpr int kAtspiLiveAssertive = 2;
-constexpr int kBusQueryMilliseconds = 2000;
+// Qt asks without a limit of its own (25 s each), so a service that never answers would keep
+// the windows away.
+constexpr int kBusQueryMilliseconds = 1000;
 // As long as Qt's bridge waits for a key's answer.
 constexpr int kKeyAnswerMilliseconds = 100;
 constexpr int kAsteriskKeysym = 0x2a;
@@ -70,35 +72,65 @@ bool IsRootsSocket(std::string_view address) {
     }
 }
 
+// What the session's accessibility service says, each question waited for a short while.
+struct SessionAccessibility {
+    bool answered = false;  // or no one runs the service
+    bool enabled = false;
+    std::string address;  // asked for only where enabled
+};
+
+SessionAccessibility AskSession(const char* session, bool for_address) {
+    int argc = 1;
+    char name[] = "varnholt";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication core(argc, argv);  // for the session bus only: no display yet
+    const QString connection = QStringLiteral("varnholt-session-question");
+    SessionAccessibility said;
+    {
+        const QDBusConnection bus =
+            QDBusConnection::connectToBus(QString::fromLocal8Bit(session), connection);
+        // Who owns the name the bus itself answers, at once.
+        if (!bus.isConnected() ||
+            !bus.interface()->isServiceRegistered(QStringLiteral("org.a11y.Bus")).value()) {
+            said.answered = true;
+        } else {
+            // Asked directly: an interface object would first ask for its description, with no
+            // limit of ours.
+            const auto property = [&bus](const char* property_name) {
+                QDBusMessage get = QDBusMessage::createMethodCall(
+                    QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                    QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+                get << QStringLiteral("org.a11y.Status") << QString::fromLatin1(property_name);
+                return QDBusReply<QDBusVariant>(bus.call(get, QDBus::Block, kBusQueryMilliseconds));
+            };
+            const QDBusReply<QDBusVariant> enabled = property("IsEnabled");
+            said.answered = enabled.isValid();
+            said.enabled =
+                said.answered && (enabled.value().variant().toBool() ||
+                                  property("ScreenReaderEnabled").value().variant().toBool());
+            if (said.enabled && for_address) {
+                const QDBusReply<QString> reply =
+                    bus.call(QDBusMessage::createMethodCall(
+                                 QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                 QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
+                             QDBus::Block, kBusQueryMilliseconds);
+                said.address = reply.isValid() ? reply.value().toStdString() : std::string();
+            }
+        }
+    }
+    QDBusConnection::disconnectFromBus(connection);
+    return said;
+}
+
 // The accessibility bus root's own session bus names, where accessibility is on there.
 std::optional<std::string> RootsAccessibilityBus() {
     const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     if (session == nullptr || !IsRootsSocket(session))
         return std::nullopt;
-    int argc = 1;
-    char name[] = "varnholt";
-    char* argv[] = {name, nullptr};
-    const QCoreApplication core(argc, argv);  // for the session bus only: no display yet
-    std::optional<std::string> address;
-    {
-        const QDBusConnection bus = QDBusConnection::connectToBus(
-            QString::fromLocal8Bit(session), QStringLiteral("varnholt-root-session"));
-        QDBusInterface status(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                              QStringLiteral("org.a11y.Status"), bus);
-        status.setTimeout(kBusQueryMilliseconds);
-        if (bus.isConnected() && (status.property("IsEnabled").toBool() ||
-                                  status.property("ScreenReaderEnabled").toBool())) {
-            const QDBusReply<QString> reply =
-                bus.call(QDBusMessage::createMethodCall(
-                             QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                             QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
-                         QDBus::Block, kBusQueryMilliseconds);
-            if (reply.isValid() && IsRootsSocket(reply.value().toStdString()))
-                address = reply.value().toStdString();
-        }
-    }
-    QDBusConnection::disconnectFromBus(QStringLiteral("varnholt-root-session"));
-    return address;
+    const SessionAccessibility said = AskSession(session, true);
+    if (!IsRootsSocket(said.address))
+        return std::nullopt;
+    return said.address;
 }
 
 void PassOn(QAccessibleEvent* event);
@@ -205,6 +237,14 @@ void UseOnlyRootsOwnBuses() {
     setenv("AT_SPI_BUS_ADDRESS", found ? found->c_str() : "disabled:", 1);
 }
 
+void LeaveOutASilentAccessibilityService() {
+    const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (session == nullptr || std::getenv("AT_SPI_BUS_ADDRESS") != nullptr)
+        return;
+    if (!AskSession(session, false).answered)
+        setenv("AT_SPI_BUS_ADDRESS", "disabled:", 1);
+}
+
 bool TookPasswordKey(QObject* receiver, QEvent* event) {
     if (!event->spontaneous() ||
         (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease))
@@ -220,9 +260,12 @@ bool TookPasswordKey(QObject* receiver, QEvent* event) {
     }
     const auto* box = qobject_cast<const QLineEdit*>(QApplication::focusWidget());
     // Keys with a screen reader's modifier held, or Control, Alt or Meta, are commands, and
-    // go as they are; so do keys that type nothing.
+    // go as they are; so do keys that type nothing, but Shift and AltGr, which tell what the
+    // next key types.
+    const bool types =
+        !key->text().isEmpty() || key->key() == Qt::Key_Shift || key->key() == Qt::Key_AltGr;
     if (box == nullptr || box->echoMode() == QLineEdit::Normal || !QAccessible::isActive() ||
-        key->text().isEmpty() || command_key_down ||
+        !types || command_key_down ||
         (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
         return false;
     const QDBusConnection bus(QString::fromLatin1(kBridgeConnection));

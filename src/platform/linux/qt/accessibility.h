@@ -24,6 +24,10 @@ void Announce(QWidget* source, const QString& text);
 // one root owns, found through that session bus, never a display's AT_SPI_BUS property.
 void UseOnlyRootsOwnBuses();
 
+// As the user, before the application object: a session accessibility service that does not
+// answer at once is left out (no accessibility), as Qt would wait for it before any window.
+void LeaveOutASilentAccessibilityService();
+
 // For the application's notify(), ahead of everything else that sees events: a key typed into
 // a password box goes to accessibility clients as "*" and reaches the box only as their answer
 // allows, as Qt's bridge does with other keys. True when it took the event.

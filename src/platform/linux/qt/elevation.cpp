@@ -142,8 +142,10 @@ Elevation Elevate() {
                      std::strerror(start.start_error));
         return {kPkexecCannotAuthenticate};
     }
-    if (start.helper >= 0)
+    if (start.helper >= 0) {
+        LeaveOutASilentAccessibilityService();
         return {std::nullopt, start.helper};  // reaped by no one: it ends with this process
+    }
 
     int status = 0;
     while (::waitpid(start.pid, &status, 0) < 0 && errno == EINTR) {
