@@ -7,9 +7,10 @@ set -euo pipefail
 program=$(realpath "$1") helper=$(realpath "$2") action=$(realpath "$3")
 [[ $(id -u) -eq 0 ]] || { echo "SKIP: needs root to run the program as nobody" >&2; exit 77; }
 command -v dbus-run-session >/dev/null && command -v xprop >/dev/null &&
+    command -v dbus-launch >/dev/null &&
     [[ -x /usr/libexec/at-spi-bus-launcher && -u /usr/bin/pkexec && -x /usr/lib/polkit-1/polkitd ]] &&
     /usr/bin/python3 -c 'import pyatspi' 2>/dev/null ||
-    { echo "SKIP: dbus-run-session, xprop, at-spi2-core, pkexec, polkitd or python3-pyatspi is missing" >&2; exit 77; }
+    { echo "SKIP: dbus-run-session, xprop, dbus-launch, at-spi2-core, pkexec, polkitd or python3-pyatspi is missing" >&2; exit 77; }
 here=$(dirname "$(realpath "$0")")
 source "$here/private_session.sh"
 source "$here/../packaging/private_polkit.sh"
@@ -49,9 +50,11 @@ seconds_to_login() {
     kill -KILL "$pid"
 }
 
-# A session bus of nobody's, where a process of nobody's holds the accessibility service's name.
+# A bus of nobody's that lets root in, as the user's accessibility bus does, where a process of
+# nobody's holds the accessibility service's name.
 bus=unix:path=$scratch/home/bus
-"${user[@]}" dbus-daemon --session --nofork --address="$bus" &
+"${user[@]}" dbus-daemon --config-file=/usr/share/defaults/at-spi2/accessibility.conf --nofork \
+    --address="$bus" &
 for _ in $(seq 50); do [[ -S $scratch/home/bus ]] && break; sleep 0.1; done
 ran=$scratch/home/ran-as
 command="unixexec:path=/bin/sh,argv1=-c,argv2=id%20-u%20%3e%3e$ran"
