@@ -39,7 +39,7 @@ check() {  # what, actual, expected
 # Seconds until the Login window of a program started as "$@" shows, or "none" after 20.
 seconds_to_login() {
     local start=$SECONDS pid
-    "$@" >/dev/null 2>"$scratch/stderr" &
+    "$@" >/dev/null 2>&1 &
     pid=$!
     until xdotool search --onlyvisible --pid "$pid" --name '^Login$' >/dev/null 2>&1; do
         ((SECONDS - start < 20)) || { echo none; kill -KILL "$pid"; return; }
@@ -56,12 +56,14 @@ bus=unix:path=$scratch/home/bus
 "${user[@]}" dbus-daemon --config-file=/usr/share/defaults/at-spi2/accessibility.conf --nofork \
     --address="$bus" &
 for _ in $(seq 50); do [[ -S $scratch/home/bus ]] && break; sleep 0.1; done
+squat() {  # squatter.py's arguments; sets $squatter
+    "${user[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" /usr/bin/python3 "$here/squatter.py" "$@" >"$scratch/squatter" &
+    squatter=$!
+    for _ in $(seq 50); do grep -q owned "$scratch/squatter" && break; sleep 0.1; done
+}
 ran=$scratch/home/ran-as
 command="unixexec:path=/bin/sh,argv1=-c,argv2=id%20-u%20%3e%3e$ran"
-"${user[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" /usr/bin/python3 "$here/squatter.py" answer "$command" \
-    >"$scratch/squatter" &
-squatter=$!
-for _ in $(seq 50); do grep -q owned "$scratch/squatter" && break; sleep 0.1; done
+squat answer "$command"
 # The display names a bus too, as any client of it may.
 xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "$command"
 launchers=$( (pgrep -x dbus-launch || true) | wc -l)
@@ -79,9 +81,7 @@ check "the squatter's command ran as the user only" "$(sort -u "$ran" 2>/dev/nul
 kill "$squatter"
 
 # A squatter that never answers keeps no window of the user's away.
-"${user[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" /usr/bin/python3 "$here/squatter.py" silent \
-    >"$scratch/squatter" &
-for _ in $(seq 50); do grep -q owned "$scratch/squatter" && break; sleep 0.1; done
+squat silent
 seconds=$(seconds_to_login "${user[@]}" DBUS_SESSION_BUS_ADDRESS="$bus" "$scratch/bin/varnholt")
 check "a silent squatter: the user's window shows within 5 s" \
     "$([[ $seconds =~ ^[0-5]$ ]] && echo yes || echo "after $seconds s")" yes
