@@ -33,12 +33,15 @@ check() {  # what, actual, expected
 as() {  # user, command...: a command, so that $! is the program's own process
     echo setpriv --reuid="$1" --regid="$(id -g "$1")" --clear-groups env -i PATH=/usr/bin:/bin
 }
-# A refused prompt: one line on standard error, pkexec's status (127: not authorized), no
-# window.
-status=0
-$(as daemon) QT_QPA_PLATFORM=offscreen timeout 20 "$work/bin/varnholt" 2>"$work/err" || status=$?
-check "refused: status" "$status" 127
-check "refused: one line" "$(wc -l <"$work/err") $(grep -c 'not granted' "$work/err")" "1 1"
+# A refused prompt, and no pkexec at all: one line on standard error, status 127 (pkexec's
+# for not authorized), no window.
+for row in "daemon|/usr/bin:/bin|not granted" "nobody|/nonexistent|cannot start pkexec"; do
+    IFS='|' read -r who path message <<<"$row"
+    status=0
+    $(as "$who") PATH="$path" QT_QPA_PLATFORM=offscreen /usr/bin/timeout 20 "$work/bin/varnholt" \
+        2>"$work/err" || status=$?
+    check "$message: status, lines" "$status $(wc -l <"$work/err") $(grep -c "$message" "$work/err")" "127 1 1"
+done
 
 # The window as the user, the helper as root beside it; the helper ends with the window,
 # however the window ends.

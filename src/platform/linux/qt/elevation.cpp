@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,8 +13,7 @@
 
 #include "platform/linux/machine_writer/machine_writer.h"
 #include "platform/linux/qt/accessibility.h"
-
-extern char** environ;
+#include "platform/linux/run_program.h"
 
 namespace varnholt::platform::qt {
 namespace {
@@ -67,19 +64,11 @@ HelperStart StartHelper(const std::filesystem::path& helper) {
         ::close(talk[1]);
         return start;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, talk[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, talk[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
-    std::string program = "pkexec", path = helper.string();
-    char* argv[] = {program.data(), path.data(), nullptr};
-    start.start_error = ::posix_spawnp(&start.pid, "pkexec", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    start.pid = StartProgram({"pkexec", helper.string()}, false, errors[1], talk[1]);
+    start.start_error = errno;
     ::close(talk[1]);
     ::close(errors[1]);
-    if (start.start_error != 0) {
-        start.pid = -1;
+    if (start.pid < 0) {
         ::close(talk[0]);
         ::close(errors[0]);
         return start;
@@ -147,10 +136,7 @@ Elevation Elevate() {
         return {std::nullopt, start.helper};  // reaped by no one: it ends with this process
     }
 
-    int status = 0;
-    while (::waitpid(start.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const int code = WaitForProgram(start.pid);
     if (code == kPkexecNotAuthorized || code == kPkexecCannotAuthenticate) {
         const std::string reason = FirstLine(start.held_back);
         std::fprintf(stderr,
