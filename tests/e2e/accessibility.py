@@ -45,6 +45,9 @@ subprocess.run(["xdotool", "search", "--name", "^Login$", "windowfocus", "--sync
 subprocess.run(["xdotool", "type", "--delay", "50", "S3cr#t"], check=True)
 soon(lambda: len(keys) >= 12)
 check("a key monitor gets each key of the password as '*'", sorted(set(keys)), [("*", 0x2a)])
+subprocess.run(["xdotool", "key", "ctrl+a", "keydown", "Insert", "key", "h", "keyup", "Insert"], check=True)
+check("commands (Control, a screen reader's Insert) go as they are",
+    [soon(lambda: any(key == 0x61 for _, key in keys)), soon(lambda: any(key == 0x68 for _, key in keys))], [True, True])
 check("the window is the user's, the helper beside it root's",
     [os.stat(f"/proc/{run.pid}").st_uid, subprocess.run(["ps", "-o", "user=", "--ppid", str(run.pid)],
     capture_output=True, text=True).stdout.strip()], [os.getuid(), "root"])

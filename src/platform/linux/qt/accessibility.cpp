@@ -260,10 +260,10 @@ bool TookPasswordKey(QObject* receiver, QEvent* event) {
     }
     const auto* box = qobject_cast<const QLineEdit*>(QApplication::focusWidget());
     // Keys with a screen reader's modifier held, or Control, Alt or Meta, are commands, and
-    // go as they are; so do keys that type nothing, but Shift and AltGr, which tell what the
-    // next key types.
-    const bool types =
-        !key->text().isEmpty() || key->key() == Qt::Key_Shift || key->key() == Qt::Key_AltGr;
+    // go as they are; so do keys that type no character (Tab, Return, arrows), but Shift and
+    // AltGr, which tell what the next key types.
+    const bool types = (!key->text().isEmpty() && key->text().at(0).isPrint()) ||
+                       key->key() == Qt::Key_Shift || key->key() == Qt::Key_AltGr;
     if (box == nullptr || box->echoMode() == QLineEdit::Normal || !QAccessible::isActive() ||
         !types || command_key_down ||
         (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
