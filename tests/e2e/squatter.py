@@ -4,9 +4,8 @@
 import sys
 from gi.repository import Gio, GLib
 
-mode = sys.argv[1]
 bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-if mode == "silent":  # every call to us is dropped unanswered
+if sys.argv[1] == "silent":  # every call to us is dropped unanswered
     bus.add_filter(lambda connection, message, incoming: None if incoming and
                    message.get_message_type() == Gio.DBusMessageType.METHOD_CALL else message)
 else:
@@ -18,7 +17,6 @@ else:
         bus.register_object("/org/a11y/bus", interface,
             lambda *call: call[-1].return_value(GLib.Variant("(s)", (sys.argv[2],))),
             lambda *get: GLib.Variant("b", True), None)
-name = bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-                     GLib.Variant("(su)", ("org.a11y.Bus", 4)), GLib.VariantType("(u)"), 0, -1, None).unpack()[0]
-print("owned" if name == 1 else "taken", flush=True)
+print("owned" if bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+    GLib.Variant("(su)", ("org.a11y.Bus", 4)), GLib.VariantType("(u)"), 0, -1, None).unpack()[0] == 1 else "taken", flush=True)
 GLib.MainLoop().run()

@@ -2,7 +2,8 @@
 # elevation.sh VARNHOLT HELPER POLKIT_ACTION: an ordinary user's start through the real pkexec
 # and polkit, in a private mount namespace with its own system bus: the window's process stays
 # the user's, the helper beside it is root's and ends with it, and a refused prompt opens no
-# window. (What the helper writes: machine_writer_tests and the accessibility test.) Needs root to become other users; skips (77) otherwise.
+# window; what it writes, machine_writer_tests and the accessibility test show. Needs root to
+# become other users; skips (77) otherwise.
 set -euo pipefail
 [[ $(id -u) -eq 0 ]] || { echo "SKIP: needs root to run the program as nobody"; exit 77; }
 [[ -u /usr/bin/pkexec && -x /usr/lib/polkit-1/polkitd ]] && command -v dbus-daemon >/dev/null ||
@@ -20,9 +21,6 @@ mkdir -p "$work/bin" "$work/libexec/varnholt"
 install -m 755 "$1" "$work/bin/varnholt"
 helper=$work/libexec/varnholt/varnholt-machine-writer
 install -m 755 "$2" "$helper"
-source "$here/private_overlay.sh"
-private_overlay /var/lib
-rm -rf /var/lib/varnholt && mkdir -m 755 /var/lib/varnholt
 source "$here/private_polkit.sh"
 private_polkit "$3" "$helper"
 

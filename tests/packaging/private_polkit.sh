@@ -19,7 +19,7 @@ polkit.addRule(function(action, subject) {
 });
 RULE
     chmod -R a+rX "$folder"
-    mount --bind "$folder/bus" /run/dbus 2>/dev/null || { mkdir -p /run/dbus && mount --bind "$folder/bus" /run/dbus; }
+    mkdir -p /run/dbus && mount --bind "$folder/bus" /run/dbus
     mount --bind "$folder/actions" /usr/share/polkit-1/actions
     mount --bind "$folder/rules" /etc/polkit-1/rules.d
     dbus-daemon --system --nofork --nopidfile &
