@@ -48,7 +48,9 @@ for signal in TERM KILL; do
     window=$!
     helper_pid=""
     for _ in $(seq 100); do
-        helper_pid=$(ps -o pid= --ppid "$window" | tr -d ' ') && [[ -n $helper_pid ]] && break
+        # The helper once pkexec has become it; Qt may start others (dbus-launch) meanwhile.
+        helper_pid=$(ps -o pid=,args= --ppid "$window" | awk -v helper="$helper" '$2 == helper { print $1 }')
+        [[ -n $helper_pid ]] && break
         sleep 0.1
     done
     check "$signal: owners of window and helper" \
