@@ -17,10 +17,9 @@ source "$here/../packaging/private_polkit.sh"
 trap 'kill $polkit_pids $(jobs -p) 2>/dev/null || true' EXIT
 
 chmod 755 "$scratch"
-mkdir -p "$scratch/bin" "$scratch/libexec/varnholt" "$scratch/home" /var/lib/varnholt
-install -m 755 "$program" "$scratch/bin/varnholt"
-install -m 755 "$helper" "$scratch/libexec/varnholt/varnholt-machine-writer"
-chown nobody:nogroup "$scratch/home"
+mkdir -p /var/lib/varnholt && install -d -o nobody -g nogroup "$scratch/home"
+install -D -m 755 "$program" "$scratch/bin/varnholt"
+install -D -m 755 "$helper" "$scratch/libexec/varnholt/varnholt-machine-writer"
 # nobody gets a home for its settings, in this namespace only.
 sed "s|^\(nobody:[^:]*:[^:]*:[^:]*:[^:]*\):[^:]*:|\1:$scratch/home:|" /etc/passwd >"$scratch/passwd"
 mount --bind "$scratch/passwd" /etc/passwd

@@ -17,10 +17,8 @@ work=$(mktemp -d)
 mount -t tmpfs -o mode=755 tmpfs "$work"
 polkit_pids=""
 trap 'kill $polkit_pids $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; umount -l "$work"; rm -rf "$work"' EXIT
-mkdir -p "$work/bin" "$work/libexec/varnholt"
-install -m 755 "$1" "$work/bin/varnholt"
 helper=$work/libexec/varnholt/varnholt-machine-writer
-install -m 755 "$2" "$helper"
+install -D -m 755 "$1" "$work/bin/varnholt" && install -D -m 755 "$2" "$helper"
 source "$here/private_polkit.sh"
 private_polkit "$3" "$helper"
 
@@ -49,7 +47,7 @@ for signal in TERM KILL; do
     helper_pid=""
     for _ in $(seq 100); do
         # The helper once pkexec has become it; Qt may start others (dbus-launch) meanwhile.
-        helper_pid=$(ps -o pid=,args= --ppid "$window" | awk -v helper="$helper" '$2 == helper { print $1 }')
+        helper_pid=$( (ps -o pid=,args= --ppid "$window" || true) | awk -v helper="$helper" '$2 == helper { print $1 }')
         [[ -n $helper_pid ]] && break
         sleep 0.1
     done
