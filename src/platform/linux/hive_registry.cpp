@@ -123,8 +123,10 @@ int OpenRegularFile(const std::string& path, int flags, struct stat& status) {
     return file.Release();
 }
 
-// The hive as a file, or nullopt when it does not exist; status receives its details.
-std::optional<RegFile> ReadHive(const std::filesystem::path& path, struct stat& status) {
+// The hive as a file, or nullopt when it does not exist; status receives its details. The
+// value about to be asked for, if given, is found in the pass that checks the file.
+std::optional<RegFile> ReadHive(const std::filesystem::path& path, struct stat& status,
+                                const std::optional<RegFile::ValueName>& wanted) {
     const int opened = OpenRegularFile(path.string(), O_RDONLY, status);
     if (opened < 0)
         return std::nullopt;
@@ -145,7 +147,7 @@ std::optional<RegFile> ReadHive(const std::filesystem::path& path, struct stat& 
                 return {buffer.data(), static_cast<std::size_t>(count)};
             }
         },
-        static_cast<std::size_t>(status.st_size));
+        static_cast<std::size_t>(status.st_size), wanted);
 }
 
 void WriteAll(int fd, std::string_view bytes, const std::string& subject) {
@@ -312,7 +314,8 @@ FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds time
 // Read-modify-write of one hive under an exclusive lock, so concurrent writers lose nothing.
 // RegFileError leaves the file untouched.
 void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
-                std::chrono::milliseconds lock_timeout, const std::function<void(RegFile&)>& edit) {
+                std::chrono::milliseconds lock_timeout, const RegFile::ValueName& edited,
+                const std::function<void(RegFile&)>& edit) {
     const std::filesystem::path folder = FolderOf(hive);
     std::error_code created_error;
     // The hive's own folder is as open as the hive (0755, or 0700 for 0600), whatever the
@@ -329,7 +332,7 @@ void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
     RemoveOrphanedTempFiles(hive);
 
     struct stat previous {};
-    std::optional<RegFile> file = ReadHive(hive, previous);
+    std::optional<RegFile> file = ReadHive(hive, previous, edited);
     const bool exists = file.has_value();
     // The rename needs rights to the folder only; a hive its owner made read-only stays so.
     if (exists && ::faccessat(AT_FDCWD, hive.c_str(), W_OK, AT_EACCESS) != 0)
@@ -385,6 +388,8 @@ struct HiveRegistry::Location {
     mode_t new_file_mode;
     std::string key;         // root in its long form, then the key path
     std::string value_name;  // empty for the key's default value
+
+    RegFile::ValueName Name() const { return {key, value_name}; }
 };
 
 HiveRegistry::HiveRegistry(std::filesystem::path machine_hive, std::filesystem::path user_hive,
@@ -423,7 +428,7 @@ RegValue HiveRegistry::RegRead(const std::string& name) {
     std::optional<HiveValue> value;
     try {
         struct stat status {};
-        if (const std::optional<RegFile> file = ReadHive(*location.hive, status))
+        if (const std::optional<RegFile> file = ReadHive(*location.hive, status, location.Name()))
             value = file->Find(location.key, location.value_name);
     } catch (const SystemFailure& failure) {
         // Only a missing file reads as missing: a hive that is a folder, a link or unreadable
@@ -455,7 +460,7 @@ void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std:
     }
     const HiveValue stored = ValueToStore(name, value, type);
     try {
-        UpdateHive(*location.hive, location.new_file_mode, lock_timeout_,
+        UpdateHive(*location.hive, location.new_file_mode, lock_timeout_, location.Name(),
                    [&](RegFile& file) { file.Set(location.key, location.value_name, stored); });
     } catch (const RegFileError& damaged) {
         Raise(ErrorNumber(kCorruptHive), kWriteSource,
