@@ -1,5 +1,6 @@
 // Arbitrary bytes as a hive file: parsing never crashes, a file that parses serialises to its
-// own bytes, and setting a value gives a file that parses, holds it and keeps every other line.
+// own bytes however they come in pieces, and setting a value gives a file that parses, holds it
+// and keeps every other line.
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
@@ -64,7 +65,18 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const HiveValue value = size % 3 == 0   ? HiveValue::Dword(static_cast<std::uint32_t>(size))
                             : size % 3 == 1 ? HiveValue::String("q\"\\\r\n\xF0\x90\x80\x80")
                                             : HiveValue::Hex(size % 12, {1, 2, 3});
-    const bool existed = file->Find(key, name).has_value();
+    const std::optional<HiveValue> found = file->Find(key, name);
+    // Read in small pieces, finding the value on the way, the file is the same.
+    std::size_t at = 0;
+    const RegFile pieces = RegFile::Read(
+        [&] {
+            const std::string_view next = std::string_view(bytes).substr(at, 1 + size % 5);
+            at += next.size();
+            return next;
+        },
+        0, RegFile::ValueName{key, name});
+    Require(pieces.Find(key, name) == found && pieces.Serialize() == original);
+    const bool existed = found.has_value();
     file->Set(key, name, value);
     const std::string changed = file->Serialize();
     Require(RegFile::Parse(changed).Find(key, name) == value);  // a throw is a finding too
