@@ -371,8 +371,15 @@ std::string DecodeUtf16Le(std::string_view bytes) {
     return text;
 }
 
+// As the scanner counts them: CR LF, CR and LF each end a line.
 std::size_t CountLines(std::string_view text) {
-    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    std::size_t lines = 1;
+    for (std::size_t at = FindEither(text, 0, '\n', '\r'); at < text.size();
+         at = FindEither(text, at, '\n', '\r')) {
+        at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
+        ++lines;
+    }
+    return lines;
 }
 
 // One line of the text: its characters are [begin, end), the next line starts at next.
@@ -443,47 +450,61 @@ struct Statement {
     std::string_view name;        // values: the name as written, escapes and all; empty for "@"
 };
 
-// Reads a hive's text statement by statement, throwing RegFileError where it is damaged.
+// Reads a hive's text statement by statement, throwing RegFileError where it is damaged. The
+// text may come in pieces: until told the last has come, a statement whose end is not yet
+// there waits for the next piece, which Reseat gives.
 class Scanner {
   public:
-    explicit Scanner(std::string_view text) : text_(text) {
-        for (; pos_ < text_.size(); ++line_number_) {
-            const LineSpan line = LineAt(text_, pos_);
-            pos_ = line.next;
-            if (!SkipBlanks(Characters(line)).empty()) {
-                if (!IsHeader(Characters(line)))
-                    ThrowNoHeader(line_number_);
-                ++line_number_;
-                return;
-            }
-        }
-        ThrowNoHeader(line_number_ - 1);
-    }
+    explicit Scanner(std::string_view text, bool final = true) : text_(text), final_(final) {}
 
+    // The text once more of it has come, the first Drop() characters gone from its front.
+    void Reseat(std::string_view text, bool final) {
+        text_ = text;
+        final_ = final;
+    }
+    // How much of the front of the text has been read and is no longer needed.
+    std::size_t Drop() { return std::exchange(pos_, 0); }
+    std::size_t position() const noexcept { return pos_; }
+    bool header_seen() const noexcept { return header_seen_; }
+    std::size_t line_number() const noexcept { return line_number_; }
+
+    // False at the end of the text, or of what has come of it.
     bool Next(Statement& statement);
-    // The data of a value statement this scanner has read.
+    // The data of a value statement this scanner has just read.
     HiveValue ValueOf(const Statement& statement) const;
 
   private:
     std::string_view Characters(const LineSpan& line) const {
         return text_.substr(line.begin, line.end - line.begin);
     }
-    // Checks a value's data and, given out, makes it.
-    void ReadValue(std::string_view s, Statement& statement, HiveValue* out);
+    // Whether the line's end has come (a last line ends with the text).
+    bool Whole(const LineSpan& line) const { return final_ || line.end < text_.size(); }
+    // Checks a value's data and, given out, makes it; false when its end has not come.
+    bool ReadValue(std::string_view s, Statement& statement, HiveValue* out);
 
     std::string_view text_;
+    bool final_;
     std::size_t pos_ = 0;
     std::size_t line_number_ = 1;  // of the line at pos_
+    bool header_seen_ = false;
     bool key_seen_ = false;
 };
 
 bool Scanner::Next(Statement& statement) {
     while (pos_ < text_.size()) {
         const LineSpan line = LineAt(text_, pos_);
+        if (!Whole(line))
+            return false;
         const std::size_t line_number = line_number_;
         const std::string_view s = SkipBlanks(Characters(line));
         pos_ = line.next;
         ++line_number_;
+        if (!header_seen_ && !s.empty()) {
+            if (!IsHeader(s))
+                ThrowNoHeader(line_number);
+            header_seen_ = true;
+            continue;
+        }
         if (s.empty() || s.front() == ';' || s.front() == '#')
             continue;
         statement.first = line;
@@ -509,8 +530,11 @@ bool Scanner::Next(Statement& statement) {
             throw RegFileError(line_number, "the line is neither a key, a value nor a comment");
         if (!key_seen_)
             throw RegFileError(line_number, "a value comes before any key");
-        ReadValue(s, statement, nullptr);
-        return true;
+        if (ReadValue(s, statement, nullptr))
+            return true;
+        pos_ = line.begin;  // read again once the rest has come
+        line_number_ = line_number;
+        return false;
     }
     return false;
 }
@@ -525,7 +549,7 @@ HiveValue Scanner::ValueOf(const Statement& statement) const {
     return value;
 }
 
-void Scanner::ReadValue(std::string_view s, Statement& statement, HiveValue* out) {
+bool Scanner::ReadValue(std::string_view s, Statement& statement, HiveValue* out) {
     const std::size_t line_number = statement.line_number;
     std::string_view rest = s;
     statement.name = {};
@@ -578,6 +602,8 @@ void Scanner::ReadValue(std::string_view s, Statement& statement, HiveValue* out
         std::size_t continued_line = line_number;
         while (goes_on && pos_ < text_.size()) {
             const LineSpan more = LineAt(text_, pos_);
+            if (!Whole(more))
+                return false;
             const std::string_view m = SkipBlanks(Characters(more));
             pos_ = more.next;
             statement.end = more.end;
@@ -588,6 +614,8 @@ void Scanner::ReadValue(std::string_view s, Statement& statement, HiveValue* out
             }
             ++line_number_;
         }
+        if (goes_on && !final_)
+            return false;
         // Whatever a writer added after such a list would be read as more of it.
         if (goes_on)
             throw RegFileError(continued_line, "the file ends inside a continued hex list");
@@ -599,6 +627,7 @@ void Scanner::ReadValue(std::string_view s, Statement& statement, HiveValue* out
     }
     if (!IsEndOfStatement(rest))
         throw RegFileError(line_number, "text follows a value");
+    return true;
 }
 
 bool Covers(std::string_view deleted_key, std::string_view key) {
@@ -607,6 +636,52 @@ bool Covers(std::string_view deleted_key, std::string_view key) {
 }
 
 }  // namespace
+
+// Where one value stands, from the statements of a file in order.
+class RegFile::Locator {
+  public:
+    Locator(std::string_view key, std::string_view value_name)
+        : key_(NormalizeKey(key)), value_name_(value_name) {}
+
+    void Take(const Statement& statement, const Scanner& scanner) {
+        switch (statement.kind) {
+            case Statement::Kind::kKey:
+                in_key_ = NormalizeKey(statement.key) == key_;
+                site_.key_live = site_.key_live || in_key_;
+                break;
+            case Statement::Kind::kKeyDeletion:
+                if (Covers(NormalizeKey(statement.key), key_)) {
+                    site_.key_live = false;
+                    site_.value.reset();
+                }
+                in_key_ = false;  // values under a deleted key change nothing
+                return;
+            case Statement::Kind::kValue:
+            case Statement::Kind::kValueDeletion:
+                if (in_key_ && NameEquals(statement.name, value_name_)) {
+                    if (statement.kind == Statement::Kind::kValue) {
+                        site_.value = scanner.ValueOf(statement);
+                        site_.data_begin = statement.data_begin;
+                        site_.data_end = statement.end;
+                    } else {
+                        site_.value.reset();
+                    }
+                }
+                break;
+        }
+        if (in_key_) {
+            site_.block_end = statement.end;
+            site_.block_next = statement.next;
+        }
+    }
+    const Site& site() const { return site_; }
+
+  private:
+    std::string key_;
+    std::string_view value_name_;
+    bool in_key_ = false;
+    Site site_;
+};
 
 HiveValue HiveValue::String(std::string text) {
     HiveValue value;
@@ -668,6 +743,16 @@ RegFile RegFile::Parse(std::string_view bytes) {
 
 RegFile RegFile::Read(const std::function<std::string_view()>& next_chunk,
                       std::size_t expected_size, const std::optional<ValueName>& wanted) {
+    return Load(next_chunk, expected_size, wanted ? &*wanted : nullptr, true);
+}
+
+std::optional<HiveValue> RegFile::FindIn(const std::function<std::string_view()>& next_chunk,
+                                         const ValueName& wanted) {
+    return Load(next_chunk, 0, &wanted, false).Find(wanted.key, wanted.value_name);
+}
+
+RegFile RegFile::Load(const std::function<std::string_view()>& next_chunk,
+                      std::size_t expected_size, const ValueName* wanted, bool keep_text) {
     RegFile file;
     // The first bytes say the encoding: enough of them for the longest byte-order mark.
     std::string pending;
@@ -681,18 +766,26 @@ RegFile RegFile::Read(const std::function<std::string_view()>& next_chunk,
     if (std::string_view(pending).starts_with(kUtf16Bom)) {
         file.encoding_ = Encoding::kUtf16Le;
         pending.erase(0, kUtf16Bom.size());
-        file.text_.reserve(expected_size / 2);
+        file.text_.reserve(keep_text ? expected_size / 2 : 0);
     } else {
         if (std::string_view(pending).starts_with(kUtf8Bom)) {
             file.utf8_bom_ = true;
             pending.erase(0, kUtf8Bom.size());
         }
-        file.text_.reserve(expected_size);
+        file.text_.reserve(keep_text ? expected_size : 0);
     }
     // The header is looked for again each time the text has doubled, so that a long run of
     // blanks before it costs no more than reading it.
     bool header_complete = false;
     std::size_t next_header_check = 0;
+    // Each piece is checked as it comes, statement by statement; unless the text is kept, what
+    // has been checked goes, lines_gone lines of it.
+    std::optional<Locator> locator;
+    if (wanted != nullptr)
+        locator.emplace(wanted->key, wanted->value_name);
+    Scanner scanner({}, false);
+    std::size_t next_scan = 0;
+    std::size_t lines_gone = 0;
     for (std::string_view chunk;;) {
         if (file.encoding_ == Encoding::kUtf8) {
             file.text_ += pending;
@@ -709,77 +802,60 @@ RegFile RegFile::Read(const std::function<std::string_view()>& next_chunk,
             header_complete = HeaderComplete(file.text_);
             next_header_check = 2 * file.text_.size();
         }
+        std::string_view text = file.text_;
+        if (!at_end && text.ends_with('\r'))
+            text.remove_suffix(1);  // perhaps half of a CR LF
+        // A statement still unfinished is read again once what has come of it has doubled, so
+        // that a long one costs no more than reading it.
+        if (at_end || text.size() >= next_scan) {
+            scanner.Reseat(text, at_end);
+            Statement statement;
+            while (scanner.Next(statement)) {
+                if (locator)
+                    locator->Take(statement, scanner);
+            }
+            next_scan = text.size() + (text.size() - scanner.position());
+        }
+        header_complete = header_complete || scanner.header_seen();
+        // Blanks before the header stay, for HeaderComplete's line numbers.
+        if (!keep_text && !at_end && scanner.header_seen()) {
+            lines_gone = scanner.line_number() - 1;
+            const std::size_t gone = scanner.Drop();
+            file.text_.erase(0, gone);
+            next_scan -= gone;
+        }
         if (at_end)
             break;
         chunk = next_chunk();
         at_end = chunk.empty();
     }
-    if (!pending.empty())
-        throw RegFileError(CountLines(file.text_), "the UTF-16 text ends in half a character");
-    if (file.text_.find_first_not_of(" \t\r\n") == std::string::npos) {
-        RegFile empty = New();  // nothing to keep
+    if (!pending.empty()) {
+        throw RegFileError(lines_gone + CountLines(file.text_),
+                           "the UTF-16 text ends in half a character");
+    }
+    if (!scanner.header_seen()) {
+        RegFile empty = New();  // blanks only: nothing to keep
         empty.text_.shrink_to_fit();
         return empty;
     }
-    if (wanted) {
-        // Locating a value checks every statement on the way.
-        file.wanted_site_ = file.Locate(wanted->key, wanted->value_name);
+    if (locator) {
+        file.wanted_site_ = locator->site();
         file.wanted_key_ = wanted->key;
         file.wanted_value_name_ = wanted->value_name;
-    } else {
-        file.Validate();
     }
     return file;
-}
-
-void RegFile::Validate() const {
-    Scanner scanner(text_);
-    Statement statement;
-    while (scanner.Next(statement)) {
-    }
 }
 
 // Find and Set both ask this.
 RegFile::Site RegFile::Locate(std::string_view key, std::string_view value_name) const {
     if (wanted_site_ && key == wanted_key_ && value_name == wanted_value_name_)
         return *wanted_site_;
-    const std::string wanted = NormalizeKey(key);
-    Site site;
-    bool in_key = false;
+    Locator locator(key, value_name);
     Scanner scanner(text_);
     Statement statement;
-    while (scanner.Next(statement)) {
-        switch (statement.kind) {
-            case Statement::Kind::kKey:
-                in_key = NormalizeKey(statement.key) == wanted;
-                site.key_live = site.key_live || in_key;
-                break;
-            case Statement::Kind::kKeyDeletion:
-                if (Covers(NormalizeKey(statement.key), wanted)) {
-                    site.key_live = false;
-                    site.value.reset();
-                }
-                in_key = false;  // values under a deleted key change nothing
-                continue;
-            case Statement::Kind::kValue:
-            case Statement::Kind::kValueDeletion:
-                if (in_key && NameEquals(statement.name, value_name)) {
-                    if (statement.kind == Statement::Kind::kValue) {
-                        site.value = scanner.ValueOf(statement);
-                        site.data_begin = statement.data_begin;
-                        site.data_end = statement.end;
-                    } else {
-                        site.value.reset();
-                    }
-                }
-                break;
-        }
-        if (in_key) {
-            site.block_end = statement.end;
-            site.block_next = statement.next;
-        }
-    }
-    return site;
+    while (scanner.Next(statement))
+        locator.Take(statement, scanner);
+    return locator.site();
 }
 
 std::optional<HiveValue> RegFile::Find(std::string_view key, std::string_view value_name) const {

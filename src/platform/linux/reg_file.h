@@ -66,6 +66,10 @@ class RegFile {
     static RegFile Read(const std::function<std::string_view()>& next_chunk,
                         std::size_t expected_size = 0,
                         const std::optional<ValueName>& wanted = std::nullopt);
+    // One value of the file read as Read reads it, keeping no more of the text than a piece
+    // at a time. Throws RegFileError as Read does: the whole file is checked.
+    static std::optional<HiveValue> FindIn(const std::function<std::string_view()>& next_chunk,
+                                           const ValueName& wanted);
     // An empty hive as a new file holds it: UTF-16LE with byte-order mark, CRLF line ends,
     // the form the registry editor itself exports and imports.
     static RegFile New();
@@ -93,8 +97,11 @@ class RegFile {
         std::size_t block_next = 0;  // and where the line after it begins
     };
 
+    class Locator;  // finds a value's Site, statement by statement
+
     RegFile() = default;
-    void Validate() const;  // throws RegFileError
+    static RegFile Load(const std::function<std::string_view()>& next_chunk,
+                        std::size_t expected_size, const ValueName* wanted, bool keep_text);
     Site Locate(std::string_view key, std::string_view value_name) const;
     std::string NewLineEnd() const;
     std::string SpellNewKey(std::string_view key) const;

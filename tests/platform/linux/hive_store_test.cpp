@@ -66,13 +66,16 @@ TEST(RegFileTest, ReadsEveryValueTypeAndWritesTheFileBackUnchanged) {
         for (const std::size_t piece : {1, 3, 4096}) {
             SCOPED_TRACE(std::to_string(pad) + " blanks, pieces of " + std::to_string(piece));
             std::size_t at = 0;
+            const auto next_piece = [&] {
+                const std::string_view next = std::string_view(bytes).substr(at, piece);
+                at += next.size();
+                return next;
+            };
+            EXPECT_EQ(RegFile::FindIn(next_piece, {key, name}), HiveValue::Hex(3, {1, 2}));
+            at = 0;
             RegFile read = RegFile::Read(
-                [&] {
-                    const std::string_view next = std::string_view(bytes).substr(at, piece);
-                    at += next.size();
-                    return next;
-                },
-                0, piece == 3 ? std::optional(RegFile::ValueName{key, name}) : std::nullopt);
+                next_piece, 0,
+                piece == 3 ? std::optional(RegFile::ValueName{key, name}) : std::nullopt);
             EXPECT_EQ(read.Serialize(), bytes);
             EXPECT_EQ(read.Find(key, name), HiveValue::Hex(3, {1, 2}));
             EXPECT_EQ(read.Find(key, "\xC3\xA9"), HiveValue::Dword(5));
@@ -146,11 +149,13 @@ TEST(RegFileTest, DamagedFilesAreRefusedNamingTheLine) {
     for (const auto& [text, line] : cases) {
         for (const bool finding : {false, true}) {
             try {
-                bool given = false;
-                RegFile::Read(
-                    [&] { return std::exchange(given, true) ? "" : std::string_view(text); }, 0,
-                    finding ? std::optional(RegFile::ValueName{"HKEY_CURRENT_USER\\S", "a"})
-                            : std::nullopt);
+                // Found in pieces of a byte, each dropped once read, or whole.
+                std::size_t at = 0;
+                const auto next_byte = [&] { return std::string_view(text).substr(at++, 1); };
+                if (finding)
+                    RegFile::FindIn(next_byte, {"HKEY_CURRENT_USER\\S", "a"});
+                else
+                    RegFile::Parse(text);
                 ADD_FAILURE() << text << ": parsed";
             } catch (const RegFileError& error) {
                 EXPECT_EQ(error.line(), line) << text << ": " << error.what();
