@@ -74,8 +74,12 @@ done
 ratio() { awk -v a="$(median "${times[store $1]}")" -v b="$(median "${times[python3 $1]}")" \
     'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 echo "  store / python3: read $(ratio read), write $(ratio write)"
-echo "  targets for the store: read and write at most 0.50 of python3's time," \
-    "peak under $((size * 55 / 100 / 1048576)) MiB (0.55 of the file's size, as before)"
+if ((${VARNHOLT_QUICK:-0})); then
+    echo "  a quick run shows that the bench works, not how fast the store is: no targets"
+else
+    echo "  targets for the store: read and write at most 0.50 of python3's time," \
+        "peak under $((size * 55 / 100 / 1048576)) MiB (0.55 of the file's size, as before)"
+fi
 
 # The main window's load: two values of a hive of a few hundred bytes, many times over; the
 # peer reads the file and finds both as above, in one process as the store's loop runs.
