@@ -59,15 +59,17 @@ class RegFile {
 
     // Throws RegFileError when the bytes are not a hive file.
     static RegFile Parse(std::string_view bytes);
-    // The same, the bytes coming in pieces from next_chunk until it returns an empty one. Bytes
-    // that are no hive are refused as soon as the first line shows it, before the rest is read.
-    // Given the value a caller is about to Find or Set, the pass that checks the file finds it
-    // too, so that a large file is scanned once.
+    // The same, the bytes coming in pieces from next_chunk until it returns an empty one, each
+    // checked as it comes: bytes that are no hive are refused as soon as the first line shows
+    // it, a damaged statement as soon as it has come, before the rest is read. Given the value a
+    // caller is about to Find or Set, the pass that checks the file finds it too, so that a
+    // large file is scanned once.
     static RegFile Read(const std::function<std::string_view()>& next_chunk,
                         std::size_t expected_size = 0,
                         const std::optional<ValueName>& wanted = std::nullopt);
     // One value of the file read as Read reads it, keeping no more of the text than a piece
-    // at a time. Throws RegFileError as Read does: the whole file is checked.
+    // at a time, so that reading one value of a large hive takes little memory. Throws
+    // RegFileError as Read does: the whole file is checked.
     static std::optional<HiveValue> FindIn(const std::function<std::string_view()>& next_chunk,
                                            const ValueName& wanted);
     // An empty hive as a new file holds it: UTF-16LE with byte-order mark, CRLF line ends,
