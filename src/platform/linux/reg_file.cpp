@@ -112,6 +112,26 @@ std::string NormalizeKey(std::string_view key) {
     return Fold(Join(KeyComponents(key)));
 }
 
+// Whether a key as written normalizes to normalized, with no copy made: a hive may hold a key
+// for every few values.
+bool IsKey(std::string_view written, std::string_view normalized) {
+    for (std::size_t at = 0;;) {
+        const std::size_t slash = std::min(written.find('\\', at), written.size());
+        const std::string_view component = written.substr(at, slash - at);
+        if (!component.empty()) {
+            if (!FoldedEquals(component, normalized.substr(0, component.size())))
+                return false;
+            normalized.remove_prefix(component.size());
+            if (!normalized.empty() && !normalized.starts_with('\\'))
+                return false;
+            normalized.remove_prefix(normalized.empty() ? 0 : 1);
+        }
+        if (slash == written.size())
+            return normalized.empty();
+        at = slash + 1;
+    }
+}
+
 // Each character's value as a hex digit, -1 for any other.
 constexpr auto kHexDigits = [] {
     std::array<std::int8_t, 256> digits{};
@@ -519,7 +539,7 @@ bool Scanner::Next(Statement& statement) {
             const bool deletion = name.starts_with('-');
             if (deletion)
                 name.remove_prefix(1);
-            if (KeyComponents(name).empty())
+            if (name.find_first_not_of('\\') == std::string_view::npos)
                 throw RegFileError(line_number, "a key has no name");
             statement.kind = deletion ? Statement::Kind::kKeyDeletion : Statement::Kind::kKey;
             statement.key = name;
@@ -646,7 +666,7 @@ class RegFile::Locator {
     void Take(const Statement& statement, const Scanner& scanner) {
         switch (statement.kind) {
             case Statement::Kind::kKey:
-                in_key_ = NormalizeKey(statement.key) == key_;
+                in_key_ = IsKey(statement.key, key_);
                 site_.key_live = site_.key_live || in_key_;
                 break;
             case Statement::Kind::kKeyDeletion:

@@ -54,12 +54,13 @@ TEST(RegFileTest, ReadsEveryValueTypeAndWritesTheFileBackUnchanged) {
         HiveValue::Dword(3));
 
     // Wherever a name falls against the words and pieces the bytes are scanned in: escapes, a
-    // character of two units, a continued list, each piece size splitting units and pairs.
+    // character of two units, a continued list, a key loosely written, each piece size
+    // splitting units and pairs.
     const std::string key = "HKEY_LOCAL_MACHINE\\K", name = "a\"\xF0\x90\x80\x80\\";
     for (std::size_t pad = 0; pad < 9; ++pad) {
         const std::u16string blanks(pad, u' ');
         const std::u16string text = u"\uFEFFWindows Registry Editor Version 5.00\r\n" + blanks +
-                                    u"[HKEY_LOCAL_MACHINE\\K]\r\n" + blanks +
+                                    u"[hkey_local_machine\\\\K\\]\r\n" + blanks +
                                     u"\"a\\\"\U00010000\\\\\"=hex:01,\\\r\n" + blanks +
                                     u"  02\r\n" + blanks + u"\"\u00e9\"=dword:5\r\n";
         const std::string bytes(reinterpret_cast<const char*>(text.data()), 2 * text.size());
