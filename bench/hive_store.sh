@@ -2,8 +2,9 @@
 # One value read and one written in a hive of a million values (~80 MB, UTF-16 as the registry
 # editor exports it), through the store and, as the peer, by Python reading the same file whole
 # and, for the write, replacing it as the store does. Medians of 3 runs, page cache warm, and
-# the peak resident memory of each. Targets: under 1 s, peak under twice the file's size.
-# VARNHOLT_QUICK=1: 10000 values, to see that it runs, not to measure.
+# the peak resident memory of each. Targets: read and write each in at most half Python's time,
+# peak under 0.55 of the file's size. VARNHOLT_QUICK=1: 10000 values, to see that it runs, not to
+# measure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -70,4 +71,33 @@ for tool in store python3; do
         "$(median "${times[$tool read]}")" $((peaks[$tool read] / 1024)) \
         "$(median "${times[$tool write]}")" $((peaks[$tool write] / 1024))
 done
-echo "  targets for the store: under 1000 ms, peak under $((2 * size / 1048576)) MiB (twice the file)"
+ratio() { awk -v a="$(median "${times[store $1]}")" -v b="$(median "${times[python3 $1]}")" \
+    'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+echo "  store / python3: read $(ratio read), write $(ratio write)"
+if ((${VARNHOLT_QUICK:-0})); then
+    echo "  a quick run shows that the bench works, not how fast the store is: no targets"
+else
+    echo "  targets for the store: read and write at most 0.50 of python3's time," \
+        "peak under $((size * 55 / 100 / 1048576)) MiB (0.55 of the file's size, as before)"
+fi
+
+# The main window's load: two values of a hive of a few hundred bytes, many times over; the
+# peer reads the file and finds both as above, in one process as the store's loop runs.
+small=$work/small.reg
+"$bench" make "$small" 4
+loads=$((${VARNHOLT_QUICK:-0} ? 100 : 20000))
+python_loads() {
+    python3 - "$small" "$loads" <<'EOF'
+import sys, time
+path, count = sys.argv[1], int(sys.argv[2])
+start = time.perf_counter()
+for _ in range(count):
+    for n in (0, 1):
+        with open(path, encoding="utf-16", newline="") as f:
+            text = f.read()
+        text.index('"Setting number %07d"=dword:' % n)
+print("%.1f" % ((time.perf_counter() - start) * 1e6 / count))
+EOF
+}
+echo "Two values of a hive of $(stat -c %s "$small") bytes, the main window's load, $loads times:" \
+    "store $("$bench" load "$small" "$loads") µs, python3 $(python_loads) µs each"

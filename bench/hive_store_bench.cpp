@@ -1,9 +1,11 @@
 // Reads or writes one value of a hive file through the store, as the program does, and prints
 // the value read and the process's peak resident memory in KiB, for bench/hive_store.sh. Also
 // makes the large hive it measures: "make FILE N" writes N values, UTF-16 as the registry
-// editor exports.
+// editor exports; and "load FILE N" reads the first two values of such a hive N times, as the
+// main window loads its two settings, and prints the microseconds one load takes.
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -46,8 +48,8 @@ void MakeHive(const char* path, long count) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (argc != 4 || (mode != "make" && mode != "read" && mode != "write")) {
-        std::fprintf(stderr, "usage: %s make|read|write FILE N|VALUE-NAME\n", argv[0]);
+    if (argc != 4 || (mode != "make" && mode != "load" && mode != "read" && mode != "write")) {
+        std::fprintf(stderr, "usage: %s make|load|read|write FILE N|VALUE-NAME\n", argv[0]);
         return 2;
     }
     try {
@@ -56,6 +58,18 @@ int main(int argc, char** argv) {
             return 0;
         }
         varnholt::platform::HiveRegistry registry(argv[2], std::string(argv[2]) + ".user");
+        if (mode == "load") {
+            const long count = std::atol(argv[3]);
+            const auto start = std::chrono::steady_clock::now();
+            for (long n = 0; n < count; ++n) {
+                registry.RegRead("HKLM\\SOFTWARE\\Bench\\Key000000\\Setting number 0000000");
+                registry.RegRead("HKLM\\SOFTWARE\\Bench\\Key000000\\Setting number 0000001");
+            }
+            const std::chrono::duration<double, std::micro> took =
+                std::chrono::steady_clock::now() - start;
+            std::printf("%.1f\n", took.count() / static_cast<double>(count));
+            return 0;
+        }
         if (mode == "read") {
             const varnholt::RegValue value = registry.RegRead(argv[3]);
             std::printf("%d ", std::get<std::int32_t>(value));

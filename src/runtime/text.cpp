@@ -1,6 +1,9 @@
 #include "runtime/text.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 
 namespace varnholt {
@@ -48,6 +51,25 @@ void AppendUnit(std::string& bytes, char32_t unit) {
     bytes += static_cast<char>(unit >> 8);
 }
 
+// Widens count ASCII bytes to UTF-16LE units at out, a word at a time where the byte order
+// allows.
+void WidenAscii(char* out, const char* ascii, std::size_t count) {
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 4 <= count; i += 4) {
+            std::uint32_t four;
+            std::memcpy(&four, ascii + i, sizeof four);  // abcd
+            std::uint64_t word = (four | (std::uint64_t{four} << 16)) & 0x0000FFFF0000FFFF;
+            word = (word | (word << 8)) & 0x00FF00FF00FF00FF;  // a.b.c.d.
+            std::memcpy(out + 2 * i, &word, sizeof word);
+        }
+    }
+    for (; i < count; ++i) {
+        out[2 * i] = ascii[i];
+        out[2 * i + 1] = '\0';
+    }
+}
+
 }  // namespace
 
 char FoldAscii(char c) {
@@ -73,14 +95,18 @@ void AppendUtf16Le(std::string& bytes, std::string_view utf8) {
     for (std::size_t at = 0; at < utf8.size();) {
         // A run of ASCII, the bulk of any hive, goes in one step.
         std::size_t run = at;
+        for (std::uint64_t word = 0; run + 8 <= utf8.size(); run += 8) {
+            std::memcpy(&word, utf8.data() + run, sizeof word);
+            if ((word & 0x8080808080808080) != 0) {
+                break;
+            }
+        }
         while (run < utf8.size() && static_cast<unsigned char>(utf8[run]) < 0x80) {
             ++run;
         }
         const std::size_t start = bytes.size();
-        bytes.resize(start + 2 * (run - at));  // the high bytes stay zero
-        for (std::size_t i = at; i < run; ++i) {
-            bytes[start + 2 * (i - at)] = utf8[i];
-        }
+        bytes.resize(start + 2 * (run - at));
+        WidenAscii(bytes.data() + start, utf8.data() + at, run - at);
         if ((at = run) == utf8.size()) {
             break;
         }

@@ -1,5 +1,6 @@
 // Arbitrary bytes as a hive file: parsing never crashes, a file that parses serialises to its
-// own bytes, and setting a value gives a file that parses, holds it and keeps every other line.
+// own bytes however they come in pieces (a damaged one is refused at the same line), and setting a
+// value gives a file that parses, holds it and keeps every other line.
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
@@ -47,12 +48,38 @@ const std::pair<const char*, const char*> kNames[] = {
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
+    const auto [key, name] = kNames[size % std::size(kNames)];
     std::optional<RegFile> file;
+    std::optional<std::size_t> damaged_line;
     try {
         file = RegFile::Parse(bytes);
-    } catch (const varnholt::platform::RegFileError&) {
-        return 0;
+    } catch (const varnholt::platform::RegFileError& error) {
+        damaged_line = error.line();
     }
+    // In small pieces, the text kept or only a value looked for, the file reads as it does whole.
+    std::size_t at = 0;
+    const auto next_piece = [&] {
+        const std::string_view next = std::string_view(bytes).substr(at, 1 + size % 5);
+        at += next.size();
+        return next;
+    };
+    for (const bool keep : {true, false}) {
+        at = 0;
+        try {
+            if (keep) {
+                const RegFile pieces = RegFile::Read(next_piece, 0, RegFile::ValueName{key, name});
+                Require(file && pieces.Serialize() == file->Serialize() &&
+                        pieces.Find(key, name) == file->Find(key, name));
+            } else {
+                const std::optional<HiveValue> found = RegFile::FindIn(next_piece, {key, name});
+                Require(file && found == file->Find(key, name));
+            }
+        } catch (const varnholt::platform::RegFileError& error) {
+            Require(damaged_line == error.line());
+        }
+    }
+    if (!file)
+        return 0;
     // A blank file (after any byte-order mark) reads as a new hive; any other comes back whole.
     const bool blank =
         bytes.find_first_not_of(kBlanks, bytes.find_first_not_of("\xFF\xFE\xEF\xBB\xBF")) ==
@@ -60,7 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const std::string original = file->Serialize();
     Require(original == (blank ? RegFile::New().Serialize() : bytes));
 
-    const auto [key, name] = kNames[size % std::size(kNames)];
     const HiveValue value = size % 3 == 0   ? HiveValue::Dword(static_cast<std::uint32_t>(size))
                             : size % 3 == 1 ? HiveValue::String("q\"\\\r\n\xF0\x90\x80\x80")
                                             : HiveValue::Hex(size % 12, {1, 2, 3});

@@ -123,15 +123,22 @@ int OpenRegularFile(const std::string& path, int flags, struct stat& status) {
     return file.Release();
 }
 
-// The hive as a file, or nullopt when it does not exist; status receives its details.
-std::optional<RegFile> ReadHive(const std::filesystem::path& path, struct stat& status) {
+using NextChunk = std::function<std::string_view()>;
+
+// Hands the hive's bytes to read(next_chunk, size), in pieces, and returns what it makes of
+// them; nullopt when the hive does not exist. status receives its details.
+template <typename Read>
+auto ReadHive(const std::filesystem::path& path, struct stat& status, const Read& read)
+    -> std::optional<decltype(read(NextChunk(), std::size_t{}))> {
     const int opened = OpenRegularFile(path.string(), O_RDONLY, status);
     if (opened < 0)
         return std::nullopt;
     FileDescriptor file(opened);
-    std::vector<char> buffer(1 << 16);
+    // A piece as large as a small hive, and one more byte to see its end.
+    std::vector<char> buffer(
+        std::min<std::size_t>(1 << 16, static_cast<std::size_t>(status.st_size) + 1));
     off_t total = 0;
-    return RegFile::Read(
+    return read(
         [&]() -> std::string_view {
             for (;;) {
                 const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
@@ -312,7 +319,8 @@ FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds time
 // Read-modify-write of one hive under an exclusive lock, so concurrent writers lose nothing.
 // RegFileError leaves the file untouched.
 void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
-                std::chrono::milliseconds lock_timeout, const std::function<void(RegFile&)>& edit) {
+                std::chrono::milliseconds lock_timeout, const RegFile::ValueName& edited,
+                const std::function<void(RegFile&)>& edit) {
     const std::filesystem::path folder = FolderOf(hive);
     std::error_code created_error;
     // The hive's own folder is as open as the hive (0755, or 0700 for 0600), whatever the
@@ -329,7 +337,10 @@ void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
     RemoveOrphanedTempFiles(hive);
 
     struct stat previous {};
-    std::optional<RegFile> file = ReadHive(hive, previous);
+    std::optional<RegFile> file =
+        ReadHive(hive, previous, [&](const NextChunk& next_chunk, std::size_t size) {
+            return RegFile::Read(next_chunk, size, edited);
+        });
     const bool exists = file.has_value();
     // The rename needs rights to the folder only; a hive its owner made read-only stays so.
     if (exists && ::faccessat(AT_FDCWD, hive.c_str(), W_OK, AT_EACCESS) != 0)
@@ -385,6 +396,8 @@ struct HiveRegistry::Location {
     mode_t new_file_mode;
     std::string key;         // root in its long form, then the key path
     std::string value_name;  // empty for the key's default value
+
+    RegFile::ValueName Name() const { return {key, value_name}; }
 };
 
 HiveRegistry::HiveRegistry(std::filesystem::path machine_hive, std::filesystem::path user_hive,
@@ -423,8 +436,12 @@ RegValue HiveRegistry::RegRead(const std::string& name) {
     std::optional<HiveValue> value;
     try {
         struct stat status {};
-        if (const std::optional<RegFile> file = ReadHive(*location.hive, status))
-            value = file->Find(location.key, location.value_name);
+        // A read keeps no more of the file than a piece at a time.
+        const auto found = ReadHive(*location.hive, status, [&](const NextChunk& next_chunk, auto) {
+            return RegFile::FindIn(next_chunk, location.Name());
+        });
+        if (found)
+            value = *found;
     } catch (const SystemFailure& failure) {
         // Only a missing file reads as missing: a hive that is a folder, a link or unreadable
         // must not pass for a user hive with no password set.
@@ -455,7 +472,7 @@ void HiveRegistry::RegWrite(const std::string& name, const RegValue& value, std:
     }
     const HiveValue stored = ValueToStore(name, value, type);
     try {
-        UpdateHive(*location.hive, location.new_file_mode, lock_timeout_,
+        UpdateHive(*location.hive, location.new_file_mode, lock_timeout_, location.Name(),
                    [&](RegFile& file) { file.Set(location.key, location.value_name, stored); });
     } catch (const RegFileError& damaged) {
         Raise(ErrorNumber(kCorruptHive), kWriteSource,

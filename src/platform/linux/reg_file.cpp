@@ -1,7 +1,10 @@
 #include "platform/linux/reg_file.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -17,6 +20,36 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::uint32_t kStringType = 1;
 constexpr std::uint32_t kBinaryType = 3;
 constexpr std::uint32_t kDwordType = 4;
+
+// Tests and copies a word of text at a time where the machine's byte order allows.
+constexpr bool kWordAtATime = std::endian::native == std::endian::little;
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+
+std::uint64_t LoadWord(const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// Where the first of the characters a and b at or after i is; the text's size when there is
+// none.
+std::size_t FindEither(std::string_view text, std::size_t i, char a, char b) {
+    if constexpr (kWordAtATime) {
+        for (; i + 8 <= text.size(); i += 8) {
+            const std::uint64_t word = LoadWord(text.data() + i);
+            const std::uint64_t is_a = word ^ (kEveryByte * static_cast<unsigned char>(a));
+            const std::uint64_t is_b = word ^ (kEveryByte * static_cast<unsigned char>(b));
+            // The high bit of each byte that became zero; a borrow can only mark bytes after one.
+            const std::uint64_t zero =
+                (((is_a - kEveryByte) & ~is_a) | ((is_b - kEveryByte) & ~is_b)) & (kEveryByte << 7);
+            if (zero != 0)
+                return i + static_cast<std::size_t>(std::countr_zero(zero)) / 8;
+        }
+    }
+    while (i < text.size() && text[i] != a && text[i] != b)
+        ++i;
+    return i;
+}
 
 std::string_view SkipBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front()))
@@ -45,7 +78,9 @@ std::string Fold(std::string_view s) {
 
 bool StartsWithFolded(std::string_view s, std::string_view lower_prefix) {
     return s.size() >= lower_prefix.size() &&
-           Fold(s.substr(0, lower_prefix.size())) == lower_prefix;
+           std::equal(lower_prefix.begin(), lower_prefix.end(), s.begin(), [](char lower, char c) {
+               return c == lower || (lower >= 'a' && lower <= 'z' && c == lower - 'a' + 'A');
+           });
 }
 
 std::vector<std::string_view> KeyComponents(std::string_view key) {
@@ -77,25 +112,51 @@ std::string NormalizeKey(std::string_view key) {
     return Fold(Join(KeyComponents(key)));
 }
 
+// Whether a key as written normalizes to normalized, with no copy made: a hive may hold a key
+// for every few values.
+bool IsKey(std::string_view written, std::string_view normalized) {
+    for (std::size_t at = 0;;) {
+        const std::size_t slash = std::min(written.find('\\', at), written.size());
+        const std::string_view component = written.substr(at, slash - at);
+        if (!component.empty()) {
+            if (!FoldedEquals(component, normalized.substr(0, component.size())))
+                return false;
+            normalized.remove_prefix(component.size());
+            if (!normalized.empty() && !normalized.starts_with('\\'))
+                return false;
+            normalized.remove_prefix(normalized.empty() ? 0 : 1);
+        }
+        if (slash == written.size())
+            return normalized.empty();
+        at = slash + 1;
+    }
+}
+
+// Each character's value as a hex digit, -1 for any other.
+constexpr auto kHexDigits = [] {
+    std::array<std::int8_t, 256> digits{};
+    for (int c = 0; c < 256; ++c) {
+        digits[static_cast<std::size_t>(c)] =
+            static_cast<std::int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                            : -1);
+    }
+    return digits;
+}();
+
 int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return kHexDigits[static_cast<unsigned char>(c)];
 }
 
 // Reads up to max_digits hex digits from the front of s; nullopt when there is none.
 std::optional<std::uint32_t> TakeHex(std::string_view& s, std::size_t max_digits) {
     std::uint32_t value = 0;
     std::size_t digits = 0;
-    while (digits < s.size() && HexDigitValue(s[digits]) >= 0) {
+    for (int digit; digits < s.size() && (digit = HexDigitValue(s[digits])) >= 0; ++digits) {
         if (digits == max_digits)
             return std::nullopt;
-        value = value * 16 + static_cast<std::uint32_t>(HexDigitValue(s[digits]));
-        ++digits;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
     }
     if (digits == 0)
         return std::nullopt;
@@ -103,50 +164,62 @@ std::optional<std::uint32_t> TakeHex(std::string_view& s, std::size_t max_digits
     return value;
 }
 
-// A quoted name or string starting at s[0] == '"'. On success, s is left after the closing quote.
-std::optional<std::string> TakeQuoted(std::string_view& s) {
-    std::string text;
-    for (std::size_t i = 1; i < s.size(); ++i) {
-        // Plain characters up to the next quote or backslash go in as one run.
-        std::size_t run = i;
-        while (run < s.size() && s[run] != '"' && s[run] != '\\')
-            ++run;
-        text.append(s.substr(i, run - i));
-        if ((i = run) == s.size())
-            break;
-        const char c = s[i];
-        if (c == '"') {
+// A quoted name or string starting at s[0] == '"', as written, escapes and all. On success, s
+// is left after the closing quote. Only what is asked for is unescaped, by Unescape.
+std::optional<std::string_view> TakeQuoted(std::string_view& s) {
+    for (std::size_t i = FindEither(s, 1, '"', '\\'); i < s.size();
+         i = FindEither(s, i + 2, '"', '\\')) {
+        if (s[i] == '"') {
+            const std::string_view raw = s.substr(1, i - 1);
             s.remove_prefix(i + 1);
-            return text;
+            return raw;
         }
-        if (c == '\\' && i + 1 < s.size()) {
-            const char escaped = s[++i];
-            switch (escaped) {
-                case '\\':
-                    text += '\\';
-                    break;
-                case '"':
-                    text += '"';
-                    break;
-                case 'n':
-                    text += '\n';
-                    break;
-                case 'r':
-                    text += '\r';
-                    break;
-                case '0':
-                    text += '\0';
-                    break;
-                default:  // not an escape the format knows: kept as written
-                    text += '\\';
-                    text += escaped;
-                    break;
-            }
-            continue;
-        }
-        text += c;
+        // A backslash: whatever follows is escaped, a quote too.
     }
     return std::nullopt;
+}
+
+std::string Unescape(std::string_view raw) {
+    std::string text;
+    text.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        // Plain characters up to the next backslash go in as one run.
+        const std::size_t run = std::min(raw.find('\\', i), raw.size());
+        text.append(raw.substr(i, run - i));
+        if ((i = run) + 1 >= raw.size()) {
+            text.append(raw.substr(i));
+            break;
+        }
+        const char escaped = raw[++i];
+        switch (escaped) {
+            case '\\':
+                text += '\\';
+                break;
+            case '"':
+                text += '"';
+                break;
+            case 'n':
+                text += '\n';
+                break;
+            case 'r':
+                text += '\r';
+                break;
+            case '0':
+                text += '\0';
+                break;
+            default:  // not an escape the format knows: kept as written
+                text += '\\';
+                text += escaped;
+                break;
+        }
+    }
+    return text;
+}
+
+// Whether a name as written is wanted; most names have no escape to undo.
+bool NameEquals(std::string_view raw, std::string_view wanted) {
+    return raw.find('\\') == std::string_view::npos ? FoldedEquals(raw, wanted)
+                                                    : FoldedEquals(Unescape(raw), wanted);
 }
 
 std::string Quote(std::string_view text) {
@@ -205,8 +278,8 @@ std::string FormatData(const HiveValue& value) {
 }
 
 // One line's share of a hex list: bytes separated by commas, a trailing backslash when the
-// list goes on. Returns whether it goes on.
-bool TakeHexBytes(std::string_view s, std::vector<std::uint8_t>& bytes, std::size_t line_number) {
+// list goes on. Returns whether it goes on. Without bytes, the list is only checked.
+bool TakeHexBytes(std::string_view s, std::vector<std::uint8_t>* bytes, std::size_t line_number) {
     for (;;) {
         s = SkipBlanks(s);
         if (s.empty() || s.front() == ';')
@@ -220,7 +293,8 @@ bool TakeHexBytes(std::string_view s, std::vector<std::uint8_t>& bytes, std::siz
         const std::optional<std::uint32_t> byte = TakeHex(s, 2);
         if (!byte)
             throw RegFileError(line_number, "a hex list holds something other than hex bytes");
-        bytes.push_back(static_cast<std::uint8_t>(*byte));
+        if (bytes != nullptr)
+            bytes->push_back(static_cast<std::uint8_t>(*byte));
         s = SkipBlanks(s);
         if (!s.empty() && s.front() == ',') {
             s.remove_prefix(1);
@@ -253,6 +327,32 @@ std::uint32_t UnitAt(std::string_view bytes, std::size_t k) {
                                       (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
 }
 
+// The units from k on that are ASCII, up to the first that is not.
+std::size_t AsciiUnitsEnd(std::string_view bytes, std::size_t k, std::size_t units) {
+    if constexpr (kWordAtATime) {
+        while (k + 4 <= units && (LoadWord(bytes.data() + 2 * k) & 0xFF80FF80FF80FF80) == 0)
+            k += 4;
+    }
+    while (k < units && UnitAt(bytes, k) < 0x80)
+        ++k;
+    return k;
+}
+
+// Copies the low bytes of count ASCII units to out.
+void NarrowAscii(char* out, const char* units, std::size_t count) {
+    std::size_t i = 0;
+    if constexpr (kWordAtATime) {
+        for (; i + 4 <= count; i += 4) {
+            std::uint64_t word = LoadWord(units + 2 * i);  // a.b.c.d.
+            word = (word | (word >> 8)) & 0x0000FFFF0000FFFF;
+            const auto four = static_cast<std::uint32_t>(word | (word >> 16));  // abcd
+            std::memcpy(out + i, &four, sizeof four);
+        }
+    }
+    for (; i < count; ++i)
+        out[i] = units[2 * i];
+}
+
 // Decodes whole UTF-16LE units onto text; returns how many bytes it took. Unless at_end, a
 // high surrogate in the last unit waits for the next piece, which may hold its partner.
 std::size_t DecodeUtf16LeOnto(std::string& text, std::string_view bytes, bool at_end) {
@@ -260,13 +360,10 @@ std::size_t DecodeUtf16LeOnto(std::string& text, std::string_view bytes, bool at
     std::size_t k = 0;
     for (; k < units; ++k) {
         // A run of ASCII, the bulk of any hive, goes in one step.
-        std::size_t run = k;
-        while (run < units && UnitAt(bytes, run) < 0x80)
-            ++run;
+        const std::size_t run = AsciiUnitsEnd(bytes, k, units);
         const std::size_t start = text.size();
         text.resize(start + run - k);
-        for (std::size_t j = k; j < run; ++j)
-            text[start + j - k] = bytes[2 * j];
+        NarrowAscii(text.data() + start, bytes.data() + 2 * k, run - k);
         if ((k = run) == units)
             break;
         const std::uint32_t high = UnitAt(bytes, k);
@@ -294,8 +391,15 @@ std::string DecodeUtf16Le(std::string_view bytes) {
     return text;
 }
 
+// As the scanner counts them: CR LF, CR and LF each end a line.
 std::size_t CountLines(std::string_view text) {
-    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    std::size_t lines = 1;
+    for (std::size_t at = FindEither(text, 0, '\n', '\r'); at < text.size();
+         at = FindEither(text, at, '\n', '\r')) {
+        at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
+        ++lines;
+    }
+    return lines;
 }
 
 // One line of the text: its characters are [begin, end), the next line starts at next.
@@ -306,13 +410,13 @@ struct LineSpan {
 };
 
 LineSpan LineAt(std::string_view text, std::size_t begin) {
-    // By hand: find_first_of tests each character against the set with a call of its own.
-    LineSpan line{begin, begin, 0};
-    while (line.end < text.size() && text[line.end] != '\n' && text[line.end] != '\r')
-        ++line.end;
+    LineSpan line{begin, FindEither(text, begin, '\n', '\r'), 0};
     line.next = line.end;
     if (line.next < text.size())
-        line.next += text.compare(line.next, 2, "\r\n") == 0 ? 2 : 1;
+        line.next +=
+            text[line.next] == '\r' && line.next + 1 < text.size() && text[line.next + 1] == '\n'
+                ? 2
+                : 1;
     return line;
 }
 
@@ -352,58 +456,79 @@ bool HeaderComplete(std::string_view text) {
     return false;
 }
 
-// One statement of a hive: a key line, or a value with all the lines its data spans.
+// One statement of a hive: a key line, or a value with all the lines its data spans. Only its
+// place is kept: a value's data is made on request, for the one value asked for.
 struct Statement {
     enum class Kind { kKey, kKeyDeletion, kValue, kValueDeletion };
     Kind kind = Kind::kKey;
-    std::size_t data_begin = 0;  // values: where the data starts
-    std::size_t end = 0;         // the end of its last line's characters
-    std::size_t next = 0;        // where the line after it begins
-    std::string_view key;        // keys: the name as written, without the "-" of a deletion
-    std::string name;            // values: the name, unescaped; empty for the default value
-    HiveValue value;
+    LineSpan first;               // its first line
+    std::size_t line_number = 0;  // and that line's number
+    std::size_t data_begin = 0;   // values: where the data starts
+    std::size_t end = 0;          // the end of its last line's characters
+    std::size_t next = 0;         // where the line after it begins
+    std::string_view key;         // keys: the name as written, without the "-" of a deletion
+    std::string_view name;        // values: the name as written, escapes and all; empty for "@"
 };
 
-// Reads a hive's text statement by statement, throwing RegFileError where it is damaged.
+// Reads a hive's text statement by statement, throwing RegFileError where it is damaged. The
+// text may come in pieces: until told the last has come, a statement whose end is not yet
+// there waits for the next piece, which Reseat gives.
 class Scanner {
   public:
-    explicit Scanner(std::string_view text) : text_(text) {
-        for (; pos_ < text_.size(); ++line_number_) {
-            const LineSpan line = LineAt(text_, pos_);
-            pos_ = line.next;
-            if (!SkipBlanks(Characters(line)).empty()) {
-                if (!IsHeader(Characters(line)))
-                    ThrowNoHeader(line_number_);
-                ++line_number_;
-                return;
-            }
-        }
-        ThrowNoHeader(line_number_ - 1);
-    }
+    explicit Scanner(std::string_view text, bool final = true) : text_(text), final_(final) {}
 
+    // The text once more of it has come, the first Drop() characters gone from its front.
+    void Reseat(std::string_view text, bool final) {
+        text_ = text;
+        final_ = final;
+    }
+    // How much of the front of the text has been read and is no longer needed.
+    std::size_t Drop() { return std::exchange(pos_, 0); }
+    std::size_t position() const noexcept { return pos_; }
+    bool header_seen() const noexcept { return header_seen_; }
+    std::size_t line_number() const noexcept { return line_number_; }
+
+    // False at the end of the text, or of what has come of it.
     bool Next(Statement& statement);
+    // The data of a value statement this scanner has just read.
+    HiveValue ValueOf(const Statement& statement) const;
 
   private:
     std::string_view Characters(const LineSpan& line) const {
         return text_.substr(line.begin, line.end - line.begin);
     }
-    void ReadValue(const LineSpan& line, std::string_view s, Statement& statement);
+    // Whether the line's end has come (a last line ends with the text).
+    bool Whole(const LineSpan& line) const { return final_ || line.end < text_.size(); }
+    // Checks a value's data and, given out, makes it; false when its end has not come.
+    bool ReadValue(std::string_view s, Statement& statement, HiveValue* out);
 
     std::string_view text_;
+    bool final_;
     std::size_t pos_ = 0;
     std::size_t line_number_ = 1;  // of the line at pos_
+    bool header_seen_ = false;
     bool key_seen_ = false;
 };
 
 bool Scanner::Next(Statement& statement) {
     while (pos_ < text_.size()) {
         const LineSpan line = LineAt(text_, pos_);
+        if (!Whole(line))
+            return false;
         const std::size_t line_number = line_number_;
         const std::string_view s = SkipBlanks(Characters(line));
         pos_ = line.next;
         ++line_number_;
+        if (!header_seen_ && !s.empty()) {
+            if (!IsHeader(s))
+                ThrowNoHeader(line_number);
+            header_seen_ = true;
+            continue;
+        }
         if (s.empty() || s.front() == ';' || s.front() == '#')
             continue;
+        statement.first = line;
+        statement.line_number = line_number;
         statement.end = line.end;
         statement.next = line.next;
         if (s.front() == '[') {
@@ -414,7 +539,7 @@ bool Scanner::Next(Statement& statement) {
             const bool deletion = name.starts_with('-');
             if (deletion)
                 name.remove_prefix(1);
-            if (KeyComponents(name).empty())
+            if (name.find_first_not_of('\\') == std::string_view::npos)
                 throw RegFileError(line_number, "a key has no name");
             statement.kind = deletion ? Statement::Kind::kKeyDeletion : Statement::Kind::kKey;
             statement.key = name;
@@ -425,44 +550,59 @@ bool Scanner::Next(Statement& statement) {
             throw RegFileError(line_number, "the line is neither a key, a value nor a comment");
         if (!key_seen_)
             throw RegFileError(line_number, "a value comes before any key");
-        ReadValue(line, s, statement);
-        return true;
+        if (ReadValue(s, statement, nullptr))
+            return true;
+        pos_ = line.begin;  // read again once the rest has come
+        line_number_ = line_number;
+        return false;
     }
     return false;
 }
 
-void Scanner::ReadValue(const LineSpan& line, std::string_view s, Statement& statement) {
-    const std::size_t line_number = line_number_ - 1;
+HiveValue Scanner::ValueOf(const Statement& statement) const {
+    Scanner again = *this;
+    again.pos_ = statement.first.next;
+    again.line_number_ = statement.line_number + 1;
+    Statement same = statement;
+    HiveValue value;
+    again.ReadValue(SkipBlanks(Characters(statement.first)), same, &value);
+    return value;
+}
+
+bool Scanner::ReadValue(std::string_view s, Statement& statement, HiveValue* out) {
+    const std::size_t line_number = statement.line_number;
     std::string_view rest = s;
-    statement.name.clear();
+    statement.name = {};
     if (rest.front() == '@') {
         rest.remove_prefix(1);
     } else {
-        std::optional<std::string> quoted = TakeQuoted(rest);
+        const std::optional<std::string_view> quoted = TakeQuoted(rest);
         if (!quoted)
             throw RegFileError(line_number, "a value name lacks its closing quote");
-        statement.name = std::move(*quoted);
+        statement.name = *quoted;
     }
     rest = SkipBlanks(rest);
     if (!rest.starts_with('='))
         throw RegFileError(line_number, "a value name is not followed by \"=\"");
     rest = SkipBlanks(rest.substr(1));
-    statement.data_begin = line.end - rest.size();
+    statement.data_begin = statement.first.end - rest.size();
     statement.kind = Statement::Kind::kValue;
     if (rest.starts_with('-')) {
         statement.kind = Statement::Kind::kValueDeletion;
         rest.remove_prefix(1);
     } else if (rest.starts_with('"')) {
-        std::optional<std::string> text = TakeQuoted(rest);
+        const std::optional<std::string_view> text = TakeQuoted(rest);
         if (!text)
             throw RegFileError(line_number, "a string value lacks its closing quote");
-        statement.value = HiveValue::String(std::move(*text));
+        if (out != nullptr)
+            *out = HiveValue::String(Unescape(*text));
     } else if (StartsWithFolded(rest, "dword:")) {
         rest.remove_prefix(6);
         const std::optional<std::uint32_t> dword = TakeHex(rest, 8);
         if (!dword)
             throw RegFileError(line_number, "a dword value needs one to eight hex digits");
-        statement.value = HiveValue::Dword(*dword);
+        if (out != nullptr)
+            *out = HiveValue::Dword(*dword);
     } else if (StartsWithFolded(rest, "hex")) {
         rest.remove_prefix(3);
         std::uint32_t type = kBinaryType;
@@ -477,30 +617,37 @@ void Scanner::ReadValue(const LineSpan& line, std::string_view s, Statement& sta
         if (!rest.starts_with(':'))
             throw RegFileError(line_number, "a hex value lacks its \":\"");
         std::vector<std::uint8_t> bytes;
-        bool goes_on = TakeHexBytes(rest.substr(1), bytes, line_number);
+        std::vector<std::uint8_t>* const sink = out != nullptr ? &bytes : nullptr;
+        bool goes_on = TakeHexBytes(rest.substr(1), sink, line_number);
         std::size_t continued_line = line_number;
         while (goes_on && pos_ < text_.size()) {
             const LineSpan more = LineAt(text_, pos_);
+            if (!Whole(more))
+                return false;
             const std::string_view m = SkipBlanks(Characters(more));
             pos_ = more.next;
             statement.end = more.end;
             statement.next = more.next;
             if (!m.empty() && m.front() != ';') {
                 continued_line = line_number_;
-                goes_on = TakeHexBytes(m, bytes, line_number_);
+                goes_on = TakeHexBytes(m, sink, line_number_);
             }
             ++line_number_;
         }
+        if (goes_on && !final_)
+            return false;
         // Whatever a writer added after such a list would be read as more of it.
         if (goes_on)
             throw RegFileError(continued_line, "the file ends inside a continued hex list");
-        statement.value = HiveValue::Hex(type, std::move(bytes));
+        if (out != nullptr)
+            *out = HiveValue::Hex(type, std::move(bytes));
         rest = {};
     } else {
         throw RegFileError(line_number, "a value has a type this format does not know");
     }
     if (!IsEndOfStatement(rest))
         throw RegFileError(line_number, "text follows a value");
+    return true;
 }
 
 bool Covers(std::string_view deleted_key, std::string_view key) {
@@ -508,57 +655,53 @@ bool Covers(std::string_view deleted_key, std::string_view key) {
            (key.size() == deleted_key.size() || key[deleted_key.size()] == '\\');
 }
 
-// Where one value stands once every statement has had its say: Find and Set both ask this.
-struct ValueSite {
-    bool key_live = false;
-    std::optional<HiveValue> value;  // while the value stands
-    std::size_t data_begin = 0;      // its data's characters
-    std::size_t data_end = 0;
-    std::size_t block_end = 0;   // the end of the key's last line, where new values go
-    std::size_t block_next = 0;  // and where the line after it begins
-};
+}  // namespace
 
-ValueSite LocateValue(std::string_view text, std::string_view key, std::string_view value_name) {
-    const std::string wanted = NormalizeKey(key);
-    ValueSite site;
-    bool in_key = false;
-    Scanner scanner(text);
-    Statement statement;
-    while (scanner.Next(statement)) {
+// Where one value stands, from the statements of a file in order.
+class RegFile::Locator {
+  public:
+    Locator(std::string_view key, std::string_view value_name)
+        : key_(NormalizeKey(key)), value_name_(value_name) {}
+
+    void Take(const Statement& statement, const Scanner& scanner) {
         switch (statement.kind) {
             case Statement::Kind::kKey:
-                in_key = NormalizeKey(statement.key) == wanted;
-                site.key_live = site.key_live || in_key;
+                in_key_ = IsKey(statement.key, key_);
+                site_.key_live = site_.key_live || in_key_;
                 break;
             case Statement::Kind::kKeyDeletion:
-                if (Covers(NormalizeKey(statement.key), wanted)) {
-                    site.key_live = false;
-                    site.value.reset();
+                if (Covers(NormalizeKey(statement.key), key_)) {
+                    site_.key_live = false;
+                    site_.value.reset();
                 }
-                in_key = false;  // values under a deleted key change nothing
-                continue;
+                in_key_ = false;  // values under a deleted key change nothing
+                return;
             case Statement::Kind::kValue:
             case Statement::Kind::kValueDeletion:
-                if (in_key && FoldedEquals(statement.name, value_name)) {
+                if (in_key_ && NameEquals(statement.name, value_name_)) {
                     if (statement.kind == Statement::Kind::kValue) {
-                        site.value = std::move(statement.value);
-                        site.data_begin = statement.data_begin;
-                        site.data_end = statement.end;
+                        site_.value = scanner.ValueOf(statement);
+                        site_.data_begin = statement.data_begin;
+                        site_.data_end = statement.end;
                     } else {
-                        site.value.reset();
+                        site_.value.reset();
                     }
                 }
                 break;
         }
-        if (in_key) {
-            site.block_end = statement.end;
-            site.block_next = statement.next;
+        if (in_key_) {
+            site_.block_end = statement.end;
+            site_.block_next = statement.next;
         }
     }
-    return site;
-}
+    const Site& site() const { return site_; }
 
-}  // namespace
+  private:
+    std::string key_;
+    std::string_view value_name_;
+    bool in_key_ = false;
+    Site site_;
+};
 
 HiveValue HiveValue::String(std::string text) {
     HiveValue value;
@@ -619,7 +762,17 @@ RegFile RegFile::Parse(std::string_view bytes) {
 }
 
 RegFile RegFile::Read(const std::function<std::string_view()>& next_chunk,
-                      std::size_t expected_size) {
+                      std::size_t expected_size, const std::optional<ValueName>& wanted) {
+    return Load(next_chunk, expected_size, wanted ? &*wanted : nullptr, true);
+}
+
+std::optional<HiveValue> RegFile::FindIn(const std::function<std::string_view()>& next_chunk,
+                                         const ValueName& wanted) {
+    return Load(next_chunk, 0, &wanted, false).Find(wanted.key, wanted.value_name);
+}
+
+RegFile RegFile::Load(const std::function<std::string_view()>& next_chunk,
+                      std::size_t expected_size, const ValueName* wanted, bool keep_text) {
     RegFile file;
     // The first bytes say the encoding: enough of them for the longest byte-order mark.
     std::string pending;
@@ -633,25 +786,35 @@ RegFile RegFile::Read(const std::function<std::string_view()>& next_chunk,
     if (std::string_view(pending).starts_with(kUtf16Bom)) {
         file.encoding_ = Encoding::kUtf16Le;
         pending.erase(0, kUtf16Bom.size());
-        file.text_.reserve(expected_size / 2);
+        file.text_.reserve(keep_text ? expected_size / 2 : 0);
     } else {
         if (std::string_view(pending).starts_with(kUtf8Bom)) {
             file.utf8_bom_ = true;
             pending.erase(0, kUtf8Bom.size());
         }
-        file.text_.reserve(expected_size);
+        file.text_.reserve(keep_text ? expected_size : 0);
     }
     // The header is looked for again each time the text has doubled, so that a long run of
     // blanks before it costs no more than reading it.
     bool header_complete = false;
     std::size_t next_header_check = 0;
+    // Each piece is checked as it comes, statement by statement; unless the text is kept, what
+    // has been checked goes, lines_gone lines of it.
+    std::optional<Locator> locator;
+    if (wanted != nullptr)
+        locator.emplace(wanted->key, wanted->value_name);
+    Scanner scanner({}, false);
+    std::size_t next_scan = 0;
+    std::size_t lines_gone = 0;
     for (std::string_view chunk;;) {
         if (file.encoding_ == Encoding::kUtf8) {
             file.text_ += pending;
             file.text_ += chunk;
             pending.clear();
-        } else {
+        } else if (pending.empty()) {
             // Units and surrogate pairs may straddle two pieces: what is left waits for the next.
+            pending.assign(chunk.substr(DecodeUtf16LeOnto(file.text_, chunk, at_end)));
+        } else {
             pending += chunk;
             pending.erase(0, DecodeUtf16LeOnto(file.text_, pending, at_end));
         }
@@ -659,31 +822,64 @@ RegFile RegFile::Read(const std::function<std::string_view()>& next_chunk,
             header_complete = HeaderComplete(file.text_);
             next_header_check = 2 * file.text_.size();
         }
+        std::string_view text = file.text_;
+        if (!at_end && text.ends_with('\r'))
+            text.remove_suffix(1);  // perhaps half of a CR LF
+        // A statement still unfinished is read again once what has come of it has doubled, so
+        // that a long one costs no more than reading it.
+        if (at_end || text.size() >= next_scan) {
+            scanner.Reseat(text, at_end);
+            Statement statement;
+            while (scanner.Next(statement)) {
+                if (locator)
+                    locator->Take(statement, scanner);
+            }
+            next_scan = text.size() + (text.size() - scanner.position());
+        }
+        header_complete = header_complete || scanner.header_seen();
+        // Blanks before the header stay, for HeaderComplete's line numbers.
+        if (!keep_text && !at_end && scanner.header_seen()) {
+            lines_gone = scanner.line_number() - 1;
+            const std::size_t gone = scanner.Drop();
+            file.text_.erase(0, gone);
+            next_scan -= gone;
+        }
         if (at_end)
             break;
         chunk = next_chunk();
         at_end = chunk.empty();
     }
-    if (!pending.empty())
-        throw RegFileError(CountLines(file.text_), "the UTF-16 text ends in half a character");
-    if (file.text_.find_first_not_of(" \t\r\n") == std::string::npos) {
-        RegFile empty = New();  // nothing to keep
+    if (!pending.empty()) {
+        throw RegFileError(lines_gone + CountLines(file.text_),
+                           "the UTF-16 text ends in half a character");
+    }
+    if (!scanner.header_seen()) {
+        RegFile empty = New();  // blanks only: nothing to keep
         empty.text_.shrink_to_fit();
         return empty;
     }
-    file.Validate();
+    if (locator) {
+        file.wanted_site_ = locator->site();
+        file.wanted_key_ = wanted->key;
+        file.wanted_value_name_ = wanted->value_name;
+    }
     return file;
 }
 
-void RegFile::Validate() const {
+// Find and Set both ask this.
+RegFile::Site RegFile::Locate(std::string_view key, std::string_view value_name) const {
+    if (wanted_site_ && key == wanted_key_ && value_name == wanted_value_name_)
+        return *wanted_site_;
+    Locator locator(key, value_name);
     Scanner scanner(text_);
     Statement statement;
-    while (scanner.Next(statement)) {
-    }
+    while (scanner.Next(statement))
+        locator.Take(statement, scanner);
+    return locator.site();
 }
 
 std::optional<HiveValue> RegFile::Find(std::string_view key, std::string_view value_name) const {
-    return LocateValue(text_, key, value_name).value;
+    return Locate(key, value_name).value;
 }
 
 std::string RegFile::NewLineEnd() const {
@@ -730,7 +926,8 @@ std::string RegFile::SpellNewKey(std::string_view key) const {
 void RegFile::Set(std::string_view key, std::string_view value_name, const HiveValue& value) {
     const std::string line_end = NewLineEnd();
     const std::string data = FormatData(value);
-    const ValueSite site = LocateValue(text_, key, value_name);
+    const Site site = Locate(key, value_name);
+    wanted_site_.reset();  // the text is about to change
 
     const std::string line = FormatName(value_name) + "=" + data;
     if (site.key_live && site.value) {

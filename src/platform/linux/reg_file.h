@@ -51,12 +51,27 @@ class RegFile {
   public:
     enum class Encoding { kUtf8, kUtf16Le };
 
+    // A value by its key and name, as Find and Set take them.
+    struct ValueName {
+        std::string_view key;
+        std::string_view value_name;
+    };
+
     // Throws RegFileError when the bytes are not a hive file.
     static RegFile Parse(std::string_view bytes);
-    // The same, the bytes coming in pieces from next_chunk until it returns an empty one. Bytes
-    // that are no hive are refused as soon as the first line shows it, before the rest is read.
+    // The same, the bytes coming in pieces from next_chunk until it returns an empty one, each
+    // checked as it comes: bytes that are no hive are refused as soon as the first line shows
+    // it, a damaged statement as soon as it has come, before the rest is read. Given the value a
+    // caller is about to Find or Set, the pass that checks the file finds it too, so that a
+    // large file is scanned once.
     static RegFile Read(const std::function<std::string_view()>& next_chunk,
-                        std::size_t expected_size = 0);
+                        std::size_t expected_size = 0,
+                        const std::optional<ValueName>& wanted = std::nullopt);
+    // One value of the file read as Read reads it, keeping no more of the text than a piece
+    // at a time, so that reading one value of a large hive takes little memory. Throws
+    // RegFileError as Read does: the whole file is checked.
+    static std::optional<HiveValue> FindIn(const std::function<std::string_view()>& next_chunk,
+                                           const ValueName& wanted);
     // An empty hive as a new file holds it: UTF-16LE with byte-order mark, CRLF line ends,
     // the form the registry editor itself exports and imports.
     static RegFile New();
@@ -74,8 +89,22 @@ class RegFile {
     Encoding encoding() const noexcept { return encoding_; }
 
   private:
+    // Where one value stands once every statement has had its say.
+    struct Site {
+        bool key_live = false;
+        std::optional<HiveValue> value;  // while the value stands
+        std::size_t data_begin = 0;      // its data's characters
+        std::size_t data_end = 0;
+        std::size_t block_end = 0;   // the end of the key's last line, where new values go
+        std::size_t block_next = 0;  // and where the line after it begins
+    };
+
+    class Locator;  // finds a value's Site, statement by statement
+
     RegFile() = default;
-    void Validate() const;  // throws RegFileError
+    static RegFile Load(const std::function<std::string_view()>& next_chunk,
+                        std::size_t expected_size, const ValueName* wanted, bool keep_text);
+    Site Locate(std::string_view key, std::string_view value_name) const;
     std::string NewLineEnd() const;
     std::string SpellNewKey(std::string_view key) const;
 
@@ -85,6 +114,10 @@ class RegFile {
     Encoding encoding_ = Encoding::kUtf16Le;
     bool utf8_bom_ = false;
     std::string text_;
+    // What Read found of the value it was told of, until the text changes.
+    std::optional<Site> wanted_site_;
+    std::string wanted_key_;
+    std::string wanted_value_name_;
 };
 
 }  // namespace varnholt::platform

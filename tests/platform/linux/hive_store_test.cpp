@@ -52,6 +52,45 @@ TEST(RegFileTest, ReadsEveryValueTypeAndWritesTheFileBackUnchanged) {
         RegFile::Parse(ReadBytes(VARNHOLT_FUZZ_CORPUS "/regedit4.reg"))
             .Find("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\UsbStor", "Start"),
         HiveValue::Dword(3));
+
+    // Wherever a name falls against the words and pieces the bytes are scanned in: escapes, a
+    // character of two units, a continued list, a key loosely written, each piece size
+    // splitting units and pairs.
+    const std::string key = "HKEY_LOCAL_MACHINE\\K", name = "a\"\xF0\x90\x80\x80\\";
+    for (std::size_t pad = 0; pad < 9; ++pad) {
+        const std::u16string blanks(pad, u' ');
+        const std::u16string text = u"\uFEFFWindows Registry Editor Version 5.00\r\n" + blanks +
+                                    u"[hkey_local_machine\\\\K\\]\r\n" + blanks +
+                                    u"\"a\\\"\U00010000\\\\\"=hex:01,\\\r\n" + blanks +
+                                    u"  02\r\n" + blanks + u"\"\u00e9\"=dword:5\r\n";
+        const std::string bytes(reinterpret_cast<const char*>(text.data()), 2 * text.size());
+        for (const std::size_t piece : {1, 3, 4096}) {
+            SCOPED_TRACE(std::to_string(pad) + " blanks, pieces of " + std::to_string(piece));
+            std::size_t at = 0;
+            const auto next_piece = [&] {
+                const std::string_view next = std::string_view(bytes).substr(at, piece);
+                at += next.size();
+                return next;
+            };
+            EXPECT_EQ(RegFile::FindIn(next_piece, {key, name}), HiveValue::Hex(3, {1, 2}));
+            at = 0;
+            RegFile read = RegFile::Read(
+                next_piece, 0,
+                piece == 3 ? std::optional(RegFile::ValueName{key, name}) : std::nullopt);
+            EXPECT_EQ(read.Serialize(), bytes);
+            EXPECT_EQ(read.Find(key, name), HiveValue::Hex(3, {1, 2}));
+            EXPECT_EQ(read.Find(key, "\xC3\xA9"), HiveValue::Dword(5));
+            read.Set(key, name, HiveValue::Dword(7));  // what the read found is now out of date
+            EXPECT_EQ(read.Find(key, name), HiveValue::Dword(7));
+        }
+    }
+    // The old header's files are 8-bit text, kept byte for byte.
+    const std::string old =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"Caf\xE9\"=\"na\xEFve\"\r\n";
+    RegFile eight_bit = RegFile::Parse(old);
+    EXPECT_EQ(eight_bit.Find(key, "caf\xE9"), HiveValue::String("na\xEFve"));
+    eight_bit.Set(key, "n", HiveValue::Dword(1));
+    EXPECT_EQ(eight_bit.Serialize(), old + "\"n\"=dword:00000001\r\n");
 }
 
 TEST(RegFileTest, ChangingOneValueRewritesOnlyItsOwnLines) {
@@ -100,6 +139,8 @@ TEST(RegFileTest, DamagedFilesAreRefusedNamingTheLine) {
         {key + "\"a\"=hex:00,\\\n 01,\\\n zz\n", 6},
         // A value added after a list left continued would be read as more of the list.
         {key + "\"a\"=hex:01,\\\n02,\\\n\n; the end\n", 5},
+        // Found before the damage: the rest is still read.
+        {key + "\"a\"=dword:1\n\"b\"=zz\n", 5},
         {std::string(reinterpret_cast<const char*>(utf16.data()), 2 * utf16.size()) + "\n", 2}};
     for (const char* value :
          {"\"a\"=dword:000000001", "\"a\"=dword:", "\"a\"=\"open", "\"a=\"x\"", "\"a\" \"x\"",
@@ -107,11 +148,19 @@ TEST(RegFileTest, DamagedFilesAreRefusedNamingTheLine) {
           "\"a\"=hex:00 01", "\"a\"=hex:00,\\ 01", "Start=dword:00000001", "\"a\"=hex:01,02,\\"})
         cases.emplace_back(key + value, 4);
     for (const auto& [text, line] : cases) {
-        try {
-            RegFile::Parse(text);
-            ADD_FAILURE() << text << ": parsed";
-        } catch (const RegFileError& error) {
-            EXPECT_EQ(error.line(), line) << text << ": " << error.what();
+        for (const bool finding : {false, true}) {
+            try {
+                // Found in pieces of a byte, each dropped once read, or whole.
+                std::size_t at = 0;
+                const auto next_byte = [&] { return std::string_view(text).substr(at++, 1); };
+                if (finding)
+                    RegFile::FindIn(next_byte, {"HKEY_CURRENT_USER\\S", "a"});
+                else
+                    RegFile::Parse(text);
+                ADD_FAILURE() << text << ": parsed";
+            } catch (const RegFileError& error) {
+                EXPECT_EQ(error.line(), line) << text << ": " << error.what();
+            }
         }
     }
     // Bytes that are no hive are refused at their first line, before the rest is read.
