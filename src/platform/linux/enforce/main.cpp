@@ -54,6 +54,21 @@ std::string Json(std::string_view text) {
     return quoted + "\"";
 }
 
+// An argument as a terminal may show it: control characters (escape sequences, newlines),
+// quotes, backslashes and bytes beyond ASCII as \xNN.
+std::string Printable(std::string_view text) {
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '\'' || c == '\\')
+            shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xf];
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 const char* Flag(bool value) {
     return value ? "true" : "false";
 }
@@ -66,6 +81,10 @@ std::string DeviceDrift(UsbMode mode, const UsbStorageInterface& s) {
         return s.authorized ? s.name + " is authorized" : "";
     if (!s.authorized && s.device_authorized)
         return s.name + " is not authorized";
+    for (const GenericNode& node : s.generic_nodes) {
+        if (mode == UsbMode::kReadOnly && (node.mode & 077) != 0)
+            return node.devnode + " is open to users other than root";
+    }
     for (const UsbBlockDevice& b : s.block_devices) {
         if (mode == UsbMode::kReadOnly &&
             (!b.read_only || std::any_of(b.mount_points.begin(), b.mount_points.end(),
@@ -138,6 +157,10 @@ int Status(bool json) {
                               << ",\"read_only\":" << Flag(b.mount_points[k].read_only) << "}";
                 std::cout << "]}";
             }
+            std::cout << "],\"generic_nodes\":[";
+            for (std::size_t j = 0; j < s.generic_nodes.size(); ++j)
+                std::cout << (j ? "," : "") << "{\"devnode\":" << Json(s.generic_nodes[j].devnode)
+                          << ",\"root_only\":" << Flag((s.generic_nodes[j].mode & 077) == 0) << "}";
             std::cout << "]}";
         }
         std::cout << "]}\n";
@@ -168,6 +191,10 @@ int Status(bool json) {
                           << mount.target;
             std::cout << "\n";
         }
+        for (const GenericNode& node : s.generic_nodes)
+            std::cout << "  " << node.devnode << ": "
+                      << ((node.mode & 077) == 0 ? "root only" : "open to users other than root")
+                      << "\n";
     }
     return code;
 }
@@ -268,7 +295,7 @@ int Run(const std::vector<std::string_view>& arguments) {
     if (!usable) {
         std::cerr << "varnholt-policy: unknown command or mode";
         for (const std::string_view argument : arguments)
-            std::cerr << " '" << argument << "'";
+            std::cerr << " '" << Printable(argument) << "'";
         std::cerr << "\n" << kUsage;
         return exit_code::kUsage;
     }
