@@ -172,8 +172,11 @@ SystemDisks DevicesBeneath(const std::vector<MountInfoLine>& roots,
                 if (layers.empty())
                     unresolved("the overlay on " + mount.target + " names no layers");
                 for (const std::string& layer : layers) {
-                    if (const Mount* holding = MountHolding(layer, mounts))
+                    const Mount* holding = MountHolding(layer, mounts);
+                    if (holding != nullptr && layer.starts_with('/'))
                         pending_mounts.push_back(holding);
+                    else
+                        unresolved("the overlay on " + mount.target + " has the layer " + layer);
                 }
             } else if (mount.fstype == "btrfs" || mount.source.starts_with("/dev/")) {
                 struct stat status {};
@@ -620,21 +623,28 @@ Problems BlockInterface(const UsbStorageInterface& interface) {
     std::vector<MountHandle> handles;
     std::vector<int> frozen;
     const std::vector<Mount> mounts = ReadMounts();
+    std::set<dev_t> flushed;  // a file system mounted twice is frozen once
     for (const UsbBlockDevice& device : interface.block_devices) {
         for (const Mount& mount : mounts) {
             if (mount.devnum != device.devnum)
                 continue;
             MountHandle handle = OpenMountRoot(mount, mounts);
+            if (flushed.contains(mount.devnum)) {
+                handles.push_back(std::move(handle));
+                continue;
+            }
             if (handle.fd < 0) {
                 // Out of reach: its file system is flushed through the device itself, which
                 // finds it whatever hides its mount.
-                if (const Problems flushed = FlushThroughDevice(device); !flushed.empty())
-                    problems.push_back(handle.problem + "; " + flushed.front());
+                if (const Problems failed = FlushThroughDevice(device); !failed.empty())
+                    problems.push_back(handle.problem + "; " + failed.front());
+                flushed.insert(mount.devnum);
                 continue;
             }
             // Freezing writes out what is dirty and leaves the file system clean on the
             // medium; writers wait. Without freeze (FAT and others) only a flush is left.
             const int root = ::open(FdPath(handle.fd).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            flushed.insert(mount.devnum);
             if (root >= 0 && ::ioctl(root, FIFREEZE, 0) == 0) {
                 frozen.push_back(root);
             } else if (root < 0 || ::syncfs(root) != 0) {
@@ -653,8 +663,10 @@ Problems BlockInterface(const UsbStorageInterface& interface) {
     }
     if (problems.empty()) {
         // The device is gone: the detached mounts and their writers reach nothing.
-        for (const MountHandle& handle : handles)
-            ::umount2(FdPath(handle.fd).c_str(), MNT_DETACH);
+        for (const MountHandle& handle : handles) {
+            if (handle.fd >= 0)
+                ::umount2(FdPath(handle.fd).c_str(), MNT_DETACH);
+        }
     } else {
         problems.push_back("not taken away, so that nothing written to it is lost");
     }
