@@ -365,6 +365,19 @@ int MountIdOf(int fd) {
     return static_cast<int>(status.stx_mnt_id);
 }
 
+// Detaches the mount handle holds. umount reaches the topmost mount stacked where handle
+// points: each one stacked on the mount's root goes first (it goes with the mount in any case),
+// until the mount itself has.
+void Detach(int mount_id, const MountHandle& handle) {
+    for (int tries = 0; handle.fd >= 0 && tries < 16; ++tries) {
+        const std::vector<MountInfoLine> mounts = ReadMounts();
+        if (std::none_of(mounts.begin(), mounts.end(),
+                         [&](const MountInfoLine& m) { return m.id == mount_id; }) ||
+            ::umount2(FdPath(handle.fd).c_str(), MNT_DETACH) != 0)
+            return;
+    }
+}
+
 // Writes dirty data of the file system on device out through the block device.
 Problems FlushThroughDevice(const UsbBlockDevice& device) {
     const int file = ::open(device.devnode.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -506,7 +519,43 @@ MountHandle::~MountHandle() {
         ::close(fd);
 }
 
-MountHandle OpenMountRoot(const MountInfoLine& mount, const std::vector<MountInfoLine>& all) {
+namespace {
+
+// A handle on the root of mount from what a process holds on it (its working folder, its root,
+// an open folder): how a mount that another hides is still written to, and how it is reached.
+// Each holder is followed up ("..") within the mount only; no other file system is asked.
+int HeldOn(int mount_id) {
+    std::error_code error;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::vector<std::filesystem::path> held{process.path() / "cwd", process.path() / "root"};
+        std::error_code listed;
+        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", listed))
+            held.push_back(fd.path());
+        for (const std::filesystem::path& link : held) {
+            int at = ::open(link.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (at >= 0 && MountIdOf(at) != mount_id) {
+                ::close(at);
+                continue;
+            }
+            for (int up; at >= 0; at = up) {
+                up = ::openat(at, "..", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (up < 0 || MountIdOf(up) != mount_id) {
+                    if (up >= 0)
+                        ::close(up);
+                    return at;  // the mount's root: above it lies another mount
+                }
+                ::close(at);
+            }
+        }
+    }
+    return -1;
+}
+
+// From / one folder at a time, each step proven by its mount ID to be on the way to mount.
+MountHandle WalkToMount(const MountInfoLine& mount, const std::vector<MountInfoLine>& all) {
     std::map<int, const MountInfoLine*> by_id;
     for (const MountInfoLine& line : all)
         by_id[line.id] = &line;
@@ -517,6 +566,9 @@ MountHandle OpenMountRoot(const MountInfoLine& mount, const std::vector<MountInf
     MountHandle handle;
     const auto refuse = [&](const std::string& why) {
         handle.problem = "mount " + std::to_string(mount.id) + " on " + mount.target + " " + why;
+        if (handle.fd >= 0)
+            ::close(handle.fd);
+        handle.fd = -1;
         return std::move(handle);
     };
     handle.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -545,6 +597,19 @@ MountHandle OpenMountRoot(const MountInfoLine& mount, const std::vector<MountInf
         handle.fd = next;
         errno = error;
     }
+}
+
+}  // namespace
+
+MountHandle OpenMountRoot(const MountInfoLine& mount, const std::vector<MountInfoLine>& all) {
+    MountHandle handle = WalkToMount(mount, all);
+    if (handle.fd < 0)
+        handle.fd = HeldOn(mount.id);
+    if (handle.fd >= 0)
+        handle.problem.clear();
+    else
+        handle.problem += ", and no process holds a folder on it";
+    return handle;
 }
 
 std::vector<MountInfoLine> ParseMountInfo(std::string_view text) {
@@ -620,7 +685,7 @@ Problems StillWritable(const UsbBlockDevice& device) {
 
 Problems BlockInterface(const UsbStorageInterface& interface) {
     Problems problems;
-    std::vector<MountHandle> handles;
+    std::vector<std::pair<int, MountHandle>> handles;  // by mount ID
     std::vector<int> frozen;
     const std::vector<Mount> mounts = ReadMounts();
     std::set<dev_t> flushed;  // a file system mounted twice is frozen once
@@ -630,7 +695,7 @@ Problems BlockInterface(const UsbStorageInterface& interface) {
                 continue;
             MountHandle handle = OpenMountRoot(mount, mounts);
             if (flushed.contains(mount.devnum)) {
-                handles.push_back(std::move(handle));
+                handles.emplace_back(mount.id, std::move(handle));
                 continue;
             }
             if (handle.fd < 0) {
@@ -654,7 +719,7 @@ Problems BlockInterface(const UsbStorageInterface& interface) {
             } else {
                 ::close(root);
             }
-            handles.push_back(std::move(handle));
+            handles.emplace_back(mount.id, std::move(handle));
         }
     }
     if (problems.empty()) {
@@ -663,10 +728,8 @@ Problems BlockInterface(const UsbStorageInterface& interface) {
     }
     if (problems.empty()) {
         // The device is gone: the detached mounts and their writers reach nothing.
-        for (const MountHandle& handle : handles) {
-            if (handle.fd >= 0)
-                ::umount2(FdPath(handle.fd).c_str(), MNT_DETACH);
-        }
+        for (const auto& [id, handle] : handles)
+            Detach(id, handle);
     } else {
         problems.push_back("not taken away, so that nothing written to it is lost");
     }

@@ -135,8 +135,9 @@ std::optional<DeviceIdentity> IdentifyDevice(const std::string& syspath);
 std::vector<MountPoint> MountPointsOf(dev_t devnum);
 
 // A handle (O_PATH) on the root of this very mount, reached from / one folder at a time, each
-// step proven by its mount ID to be on the way down to it; -1 and why when another mount hides
-// or redirects it, or the way leads through a FUSE mount (whose daemon may never answer).
+// step proven by its mount ID to be on the way down to it, or where another mount hides or
+// redirects it (or the way leads through a FUSE mount, whose daemon may never answer), from a
+// folder a process holds on it; -1 and why when neither reaches it.
 struct MountHandle {
     int fd = -1;
     std::string problem;

@@ -167,21 +167,27 @@ TEST_F(MountTest, ActsOnTheDevicesOwnMountsNeverOnANameRedirected) {
         const char* name;
         const char* redirect;  // run after the stick is mounted on "home/my stick"
         const char* other;     // a file system that must stay as it is, or empty
+        bool held;             // a process holds the stick's root, as a FUSE daemon stacked on it
         bool reachable;
     };
     for (const Case& c : {
-             Case{"mounted twice", "mkdir second && mount --bind 'home/my stick' second", "", true},
+             Case{"mounted twice", "mkdir second && mount --bind 'home/my stick' second", "", false,
+                  true},
              Case{"stacked over", "mount -t tmpfs none 'home/my stick'", "case/home/my stick",
-                  false},
+                  false, false},
+             Case{"stacked over, its root held", "mount -t tmpfs none 'home/my stick'",
+                  "case/home/my stick", true, true},
              Case{
                  "folder above redirected",
                  "mkdir -p 'away/my stick' && mount -t tmpfs none 'away/my stick' && mount --rbind "
                  "away home",
-                 "case/home/my stick", false},
+                 "case/home/my stick", false, false},
          }) {
         SCOPED_TRACE(c.name);
         Run("mkdir -p case && mount -t tmpfs none case");  // all of a case, gone with it
         UsbBlockDevice stick = Disk("case/stick.img", "case/home/my stick");
+        const int holder =
+            c.held ? ::open(Path("case/home/my stick").c_str(), O_RDONLY | O_DIRECTORY) : -1;
         Run(std::string("cd case && ") + c.redirect);
         std::vector<BusyMount> busy;
         EXPECT_EQ(MakeReadOnly(stick, &busy), Problems{});
@@ -199,6 +205,7 @@ TEST_F(MountTest, ActsOnTheDevicesOwnMountsNeverOnANameRedirected) {
         EXPECT_EQ(MountPointsOf(stick.devnum).empty(), c.reachable);
         EXPECT_TRUE(*c.other == '\0' || Writable(c.other));
         Run("umount -l case");
+        ::close(holder);
     }
     // A device that cannot be pulled keeps its mounts, and nothing is left frozen.
     const UsbBlockDevice stick = Disk("stick.img", "held");
