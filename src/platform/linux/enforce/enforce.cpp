@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -33,6 +34,8 @@ constexpr const char* kLockPath = "/run/varnholt/policy.lock";
 // Interfaces apply blocked that would not show as storage afterwards; gone with a reboot,
 // as the blocks are.
 constexpr const char* kBlockedListPath = "/run/varnholt/blocked-interfaces";
+// Interfaces apply did not take away, or could not re-attach, and why: for status.
+constexpr const char* kHeldBackPath = "/run/varnholt/held-back";
 constexpr const char* kUdevadm = "/bin/udevadm";
 constexpr const char* kUdevControl = "/run/udev/control";
 constexpr int kMaxPasses = 5;
@@ -115,7 +118,18 @@ struct Outcome {
     Problems problems;
     std::vector<Change> changes;
     bool changed = false;
+    std::map<std::string, std::string> held_back;  // interface syspath, why
 };
+
+void HoldBack(Outcome& outcome, const UsbStorageInterface& interface, const Problems& problems) {
+    std::string why;
+    for (const std::string& line : problems)
+        why += (why.empty() ? "" : "; ") + line;
+    // One line each in the record: no line break a device or a mount point brought may split it.
+    std::replace_if(
+        why.begin(), why.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
+    outcome.held_back[interface.syspath] = why;
+}
 
 // Records what was done to a device (or one of its mounts) and what went wrong doing it.
 void Record(Outcome& outcome, const DeviceIdentity& device, Action action, std::string reason,
@@ -182,6 +196,8 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
     }
     if (!busy.empty()) {
         const Problems problems = ReattachReadOnly(interface);
+        if (!problems.empty())
+            HoldBack(outcome, interface, problems);
         for (const BusyMount& mount : busy)
             Record(outcome, interface.identity, Action::kReattachedReadOnly,
                    mount.why + ": flushed and frozen, detached, the device re-attached read-only",
@@ -225,8 +241,17 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
                 break;
         }
     }
-    for (auto& [interface, problems] : blocking) {
-        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems.get());
+    for (auto& [interface, pending] : blocking) {
+        const Problems problems = pending.get();
+        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems);
+        if (!problems.empty()) {
+            // Not taken away, so that nothing written to it is lost: read-only where that can
+            // be done in place.
+            HoldBack(outcome, *interface, problems);
+            for (const UsbBlockDevice& device : interface->block_devices)
+                Record(outcome, device.identity, Action::kMadeReadOnly,
+                       "could not be taken away: read-only instead", MakeReadOnly(device));
+        }
         if (interface->interface_class != 8)
             blocked.insert(interface->syspath);
     }
@@ -278,6 +303,11 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
 
     if (blocked != blocked_before)
         Add(outcome.problems, WriteBlockedList(blocked));
+    std::string held_back;
+    for (const auto& [syspath, why] : outcome.held_back)
+        held_back += syspath + "\t" + why + "\n";
+    if (ReadSmallFile(kHeldBackPath, kLargestStateFile).text.value_or("") != held_back)
+        Add(outcome.problems, ReplaceFile(kHeldBackPath, held_back));
     // Only the disks the switch concerns get the new rules' marks, permissions and mount
     // options; a disk that comes back unblocked meets the rules on its own.
     std::vector<std::string> trigger{"trigger", "--settle", "--action=change"};
@@ -354,6 +384,16 @@ RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_o
         recorded.problem = "the hive cannot be trusted: " + untrusted;
     }
     return recorded;
+}
+
+std::map<std::string, std::string> HeldBack() {
+    std::map<std::string, std::string> held_back;
+    std::istringstream list(ReadSmallFile(kHeldBackPath, kLargestStateFile).text.value_or(""));
+    for (std::string line; std::getline(list, line);) {
+        if (const std::size_t tab = line.find('\t'); tab != std::string::npos)
+            held_back[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return held_back;
 }
 
 std::optional<UsbMode> ModeInForce() {

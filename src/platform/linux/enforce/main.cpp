@@ -119,6 +119,11 @@ int Status(bool json) {
     const FileText rules = ReadSmallFile(kRulesPath, kLargestStateFile);
     const std::optional<UsbMode> in_force = rules.text ? RulesMode(*rules.text) : std::nullopt;
     const std::vector<UsbStorageInterface> storage = FindUsbStorage();
+    const std::map<std::string, std::string> held_back = HeldBack();
+    const auto held_back_why = [&](const UsbStorageInterface& s) {
+        const auto found = held_back.find(s.syspath);
+        return found != held_back.end() ? std::optional(found->second) : std::nullopt;
+    };
     const std::vector<std::string> drift = Drift(recorded, rules, storage);
     const int code = !recorded.problem.empty() ? exit_code::kHiveUnusable
                      : drift.empty()           ? exit_code::kDone
@@ -144,6 +149,8 @@ int Status(bool json) {
                       << ",\"authorized\":" << Flag(s.authorized)
                       << ",\"holds_system\":" << Flag(s.holds_system)
                       << ",\"state\":" << Json(state.state) << ",\"reason\":" << Json(state.reason)
+                      << ",\"held_back\":"
+                      << (held_back_why(s) ? Json(*held_back_why(s)) : std::string("null"))
                       << ",\"block_devices\":[";
             for (std::size_t j = 0; j < s.block_devices.size(); ++j) {
                 const UsbBlockDevice& b = s.block_devices[j];
@@ -182,6 +189,8 @@ int Status(bool json) {
         std::cout << "USB interface " << s.name << " ("
                   << (s.driver.empty() ? "no driver" : s.driver) << "): " << state.state << " ("
                   << state.reason << ")\n";
+        if (const std::optional<std::string> why = held_back_why(s))
+            std::cout << "  left in place by the last apply: " << *why << "\n";
         for (const UsbBlockDevice& b : s.block_devices) {
             const DeviceState block_state = StateOf(s, b, in_force);
             std::cout << "  " << b.devnode << ": " << block_state.state << " ("

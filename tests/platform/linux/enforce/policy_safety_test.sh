@@ -64,6 +64,13 @@ check "at plug: udev hands the command only the device's path, which records the
      "$policy" plugged blocked $usb/1-1:1.0 && journal MESSAGE_ID=$(documented 2) VARNHOLT_AT_PLUG=1 "VARNHOLT_SERIAL=$serial"'
 echo 0 >/sys$usb/1-1:1.0/authorized && run set readwrite
 check "journal: the device given back" 'journal MESSAGE_ID=$(documented 4) VARNHOLT_ACTION=unblocked VARNHOLT_KERNEL_NAME=1-1:1.0'
+# A device that cannot be taken away is left in place, and status says why.
+attribute=$UMOCKDEV_DIR/sys$usb/1-1:1.0/authorized
+rm $attribute && mkdir $attribute && run set disable
+check "a device that cannot be pulled: exit 1; status names it and why" \
+    '[[ $status == 1 ]] && grep -q "left in place by the last apply: .*authorized" <<<"$("$policy" status)" &&
+     [[ $("$policy" status --json) == *"\"held_back\":\"cannot open /sys"* ]]'
+rmdir $attribute && echo 0 >$attribute && run set readwrite
 
 # The hive gone and the rules impossible to write: the readwrite rules stay, so never exit 3.
 rm $hive
