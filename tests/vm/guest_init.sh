@@ -53,8 +53,9 @@ sg_of() { ls "$(usb_device "$1")"/*/host*/target*/*/scsi_generic 2>/dev/null | h
 # and a SCSI WRITE(10) of MARK through its generic node (SG_IO), both at block 200.
 as_disk_group() {
     { printf "SG$1" && dd if=/dev/zero bs=1 count=$((512 - 2 - ${#1})) 2>/dev/null; } >/tmp/sg-$1 && chmod 644 /tmp/sg-$1
-    /usr/bin/setpriv --reuid=1000 --regid=6 --clear-groups sh -c "printf $1 | dd of=/dev/$2 bs=512 seek=200 conv=notrunc,fsync 2>/dev/null;
-        sg_raw -s 512 -i /tmp/sg-$1 /dev/$3 2a 00 00 00 00 c8 00 00 01 00 >/dev/null 2>&1"
+    /usr/bin/setpriv --reuid=1000 --regid=6 --clear-groups sh -c "printf $1 | dd of=/dev/$2 bs=512 seek=200 conv=notrunc,fsync;
+        sg_raw -s 512 -i /tmp/sg-$1 /dev/$3 2a 00 00 00 00 c8 00 00 01 00" >/tmp/as-disk-group 2>&1
+    echo "VMTEST note $(ls -l /dev/$2 /dev/$3 | tr '\n' ' ') $(tr '\n' ' ' </tmp/as-disk-group)"
 }
 
 if [ "$1" = usbroot ]; then # / is on UAS: no mode ever touches it

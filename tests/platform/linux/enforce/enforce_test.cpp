@@ -177,6 +177,11 @@ TEST_F(MountTest, ActsOnTheDevicesOwnMountsNeverOnANameRedirected) {
                   false, false},
              Case{"stacked over, its root held", "mount -t tmpfs none 'home/my stick'",
                   "case/home/my stick", true, true},
+             // bindfs holds the folder it shows; its daemon stopped, it never answers.
+             Case{"bindfs stacked over, its daemon stopped",
+                  "(bindfs -f 'home/my stick' 'home/my stick' & echo $! >bindfs) && until grep -q "
+                  "fuse /proc/self/mountinfo; do sleep 0.1; done && kill -STOP $(cat bindfs)",
+                  "", false, true},
              Case{
                  "folder above redirected",
                  "mkdir -p 'away/my stick' && mount -t tmpfs none 'away/my stick' && mount --rbind "
@@ -204,7 +209,9 @@ TEST_F(MountTest, ActsOnTheDevicesOwnMountsNeverOnANameRedirected) {
         EXPECT_EQ(testing::ReadBytes(Path("authorized")), "0");
         EXPECT_EQ(MountPointsOf(stick.devnum).empty(), c.reachable);
         EXPECT_TRUE(*c.other == '\0' || Writable(c.other));
-        Run("umount -l case");
+        Run("if [ -f case/bindfs ]; then kill -CONT $(cat case/bindfs); kill $(cat case/bindfs); "
+            "fi; "
+            "umount -l case");
         ::close(holder);
     }
     // A device that cannot be pulled keeps its mounts, and nothing is left frozen.
