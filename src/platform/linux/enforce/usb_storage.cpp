@@ -659,9 +659,9 @@ Problems MakeReadOnly(const UsbBlockDevice& device, std::vector<BusyMount>* busy
             if (::mount(nullptr, FdPath(handle.fd).c_str(), nullptr, MS_REMOUNT | MS_RDONLY | kept,
                         nullptr) == 0)
                 continue;
-            why = Failure("cannot remount " + mount.target + " read-only", errno);
-            if (errno == EBUSY)
-                why = "files open for writing on " + mount.target;
+            const int error = errno;
+            why = error == EBUSY ? "files open for writing on " + mount.target
+                                 : Failure("cannot remount " + mount.target + " read-only", error);
         }
         if (busy != nullptr)
             busy->push_back({{mount.id, mount.target, false}, why});
