@@ -123,12 +123,13 @@ awk '/ add .*\/block\/sd[a-z]+ \(block\)$/ { split($0, p, /[][]/); t[substr(p[1]
 check "readonly: the composite plugged again is read-only, 0 writes of a disk-group racer landed (block or sg node), both keyboards work" \
     'retry "disks_back GADGET" && writes no $(disk_of GADGET) && ! grep -q RACER /run/gadget.img && keyboards_work &&
      ls -l /dev/$(sg_of GADGET) | grep -q "^crw------- .* root *root "'
-umount /mnt /mnt2 /mnt2 && kill $holder
+kill $holder && sleep 0.2 && umount /mnt /mnt2 && umount /mnt2
 switch readwrite
 # The control: in group disk, under readwrite, both ways write (so the racer above could have).
 check "readwrite again: writes succeed, a fresh mount too, and the disk group's through the block and the generic node" \
     'disks="$stick $uas $(disk_of GADGET)" && writes yes $disks && mount /dev/${stick}1 /mnt && echo again >/mnt/again && umount /mnt &&
      retry "as_disk_group GROUPOK $(disk_of GADGET) $(sg_of GADGET) && grep -q GROUPOK /run/gadget.img && grep -q SGGROUPOK /run/gadget.img"'
+echo "VMTEST note $(ls -l /dev/$(disk_of GADGET) /dev/$(sg_of GADGET) | tr '\n' ' ') $(tr '\n' ' ' </tmp/as-disk-group)"
 switch disable $disks
 check "disable again: all storage blocked, both keyboards work" 'retry "blocked STICK UAS GADGET" && keyboards_work'
 for _ in 1 2 3; do # more samples of each switch

@@ -310,7 +310,11 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
         Add(outcome.problems, ReplaceFile(kHeldBackPath, held_back));
     // Only the disks the switch concerns get the new rules' marks, permissions and mount
     // options; a disk that comes back unblocked meets the rules on its own.
-    std::vector<std::string> trigger{"trigger", "--settle", "--action=change"};
+    // udev gives a node the distribution's owner, group and mode back only as it is added: on
+    // a change it keeps the readonly rules' root-only ones, and the disk group could no longer
+    // use a disk given back.
+    std::vector<std::string> trigger{
+        "trigger", "--settle", mode == UsbMode::kReadWrite ? "--action=add" : "--action=change"};
     for (const std::string& syspath : to_trigger) {
         if (::access(syspath.c_str(), F_OK) == 0)  // not gone with a block or a re-attach
             trigger.push_back(syspath);
