@@ -663,10 +663,14 @@ Problems MakeReadOnly(const UsbBlockDevice& device, std::vector<BusyMount>* busy
             why = error == EBUSY ? "files open for writing on " + mount.target
                                  : Failure("cannot remount " + mount.target + " read-only", error);
         }
-        if (busy != nullptr)
-            busy->push_back({{mount.id, mount.target, false}, why});
-        else
+        if (busy == nullptr) {
             problems.push_back(why);
+            continue;
+        }
+        busy->emplace_back();
+        busy->back().mount.mount_id = mount.id;
+        busy->back().mount.target = mount.target;
+        busy->back().why = why;
     }
     Problems flagged = SetReadOnlyFlag(device, 1);
     problems.insert(problems.end(), flagged.begin(), flagged.end());
