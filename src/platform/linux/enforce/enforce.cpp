@@ -200,7 +200,9 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
             HoldBack(outcome, interface, problems);
         for (const BusyMount& mount : busy)
             Record(outcome, interface.identity, Action::kReattachedReadOnly,
-                   mount.why + ": flushed and frozen, detached, the device re-attached read-only",
+                   mount.why +
+                       ": flushed (frozen where it can be), detached, the device re-attached "
+                       "read-only",
                    problems, mount.mount.target);
     }
     // What the kernel has now, not what was meant: a mount left read/write is named.
