@@ -66,6 +66,11 @@ if [ "$1" = usbroot ]; then # / is on UAS: no mode ever touches it
     figure=usbroot-readonly switch readonly && retry "disks_back STICK GADGET"
     check "root on a USB disk: readonly leaves it writable" \
         '[ "$(ro_flags $(disk_of UAS) $(disk_of STICK))" = 01 ] && echo y >/y && varnholt-policy reset >/dev/null'
+    # /boot on a loop device whose backing file is on the stick: the stick holds the system too.
+    modprobe loop; mkdir -p /media /boot && retry "disks_back STICK" && mount /dev/$(disk_of STICK)1 /media &&
+        mount -o loop /media/boot.img /boot && figure=usbroot-loop-disable switch disable
+    check "/boot on a loop device backed by a file on the stick: disable leaves the stick alone and blocks the rest" \
+        'blocked GADGET && [ "$(ro_flags $(disk_of STICK))" = 0 ] && echo z >/boot/z && varnholt-policy reset >/dev/null'
     echo "VMTEST done" && poweroff -f
 fi
 
