@@ -28,10 +28,10 @@ undo_storage_policy() {
         echo "varnholt: could not undo the storage policy; see varnholt-policy(8)" >&2
 }
 
-# The generated rules, if undoing them failed.
+# The generated rules, if undoing them failed: whatever stands at their name.
 remove_leftover_rules() {
-    if [ -e /etc/udev/rules.d/61-varnholt.rules ]; then
-        rm -f /etc/udev/rules.d/61-varnholt.rules
+    if [ -e /etc/udev/rules.d/61-varnholt.rules ] || [ -L /etc/udev/rules.d/61-varnholt.rules ]; then
+        rm -rf /etc/udev/rules.d/61-varnholt.rules
         if command -v udevadm >/dev/null; then
             udevadm control --reload-rules || true
         fi

@@ -48,6 +48,15 @@ switch() { # switch MODE DISK...: sets the mode and prints the time until it is 
 g=/sys/kernel/config/usb_gadget/composite # a boot keyboard and a mass-storage function
 plug() { echo "$1" >$g/UDC && udevadm settle && sleep 0.5 && udevadm settle; }
 ro_flags() { for disk; do read -r flag </sys/block/$disk/ro && echo $flag; done | tr -d '\n'; }
+sg_of() { ls "$(usb_device "$1")"/*/host*/target*/*/scsi_generic 2>/dev/null | head -1; }
+# as_disk_group MARK DISK SG: a process in group disk (not root) writes MARK to the disk's node,
+# and a SCSI WRITE(10) of MARK through its generic node (SG_IO), both at block 200.
+as_disk_group() {
+    { printf "SG$1" && dd if=/dev/zero bs=1 count=$((512 - 2 - ${#1})) 2>/dev/null; } >/tmp/sg-$1 && chmod 644 /tmp/sg-$1
+    /usr/bin/setpriv --reuid=1000 --regid=6 --clear-groups sh -c "printf $1 | dd of=/dev/$2 bs=512 seek=200 conv=notrunc,fsync;
+        sg_raw -s 512 -i /tmp/sg-$1 /dev/$3 2a 00 00 00 00 c8 00 00 01 00" >/tmp/as-disk-group 2>&1
+
+}
 
 if [ "$1" = usbroot ]; then # / is on UAS: no mode ever touches it
     mkdir -p /var/lib/varnholt /etc/udev/rules.d /tmp && /usr/lib/systemd/systemd-udevd --daemon
@@ -57,6 +66,11 @@ if [ "$1" = usbroot ]; then # / is on UAS: no mode ever touches it
     figure=usbroot-readonly switch readonly && retry "disks_back STICK GADGET"
     check "root on a USB disk: readonly leaves it writable" \
         '[ "$(ro_flags $(disk_of UAS) $(disk_of STICK))" = 01 ] && echo y >/y && varnholt-policy reset >/dev/null'
+    # /boot on a loop device whose backing file is on the stick: the stick holds the system too.
+    modprobe loop; mkdir -p /media /boot && retry "disks_back STICK" && mount /dev/$(disk_of STICK)1 /media &&
+        mount -o loop /media/boot.img /boot && figure=usbroot-loop-disable switch disable
+    check "/boot on a loop device backed by a file on the stick: disable leaves the stick alone and blocks the rest" \
+        'blocked GADGET && [ "$(ro_flags $(disk_of STICK))" = 0 ] && echo z >/boot/z && varnholt-policy reset >/dev/null'
     echo "VMTEST done" && poweroff -f
 fi
 
@@ -64,7 +78,7 @@ mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /de
 mount -t tmpfs run /run && mkdir -p /var/lib/varnholt /etc/udev/rules.d /mnt2 /newroot
 printf 'Windows Registry Editor Version 5.00\n\n%s\n"Start"=dword:00000004\n' \
     '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\UsbStor]' >/var/lib/varnholt/machine.reg
-modprobe -a configfs evdev ext4 dummy_hcd libcomposite && mount -t configfs none /sys/kernel/config
+modprobe -a configfs evdev ext4 dummy_hcd libcomposite sg && mount -t configfs none /sys/kernel/config
 # As systemd orders it: the early unit after udevd and before the coldplug, with the hive alone
 # saying disable; the composite comes later, meeting udev.
 /usr/lib/systemd/systemd-udevd --daemon
@@ -86,31 +100,41 @@ switch readwrite
 check "readwrite: writes succeed" 'retry "disks_back STICK UAS GADGET" && stick=$(disk_of STICK) && uas=$(disk_of UAS) &&
     disks="$stick $uas $(disk_of GADGET)" && writes yes $disks'
 # A writer holding a file open on the stick across the switch; the UAS file system idle.
+# The UAS file system hidden under a mount stacked on it (as bindfs would be), its root held by
+# a process (as the daemon of such a mount holds it).
 mount /dev/${stick}1 /mnt && mount /dev/${uas}1 /mnt2 && echo before >/mnt2/before
+(cd /mnt2 && exec sleep 600) & holder=$! && sleep 0.2 && mkdir -p /tmp/top && mount --bind /tmp/top /mnt2
 (i=0 && while echo "line $((i += 1))" >&3 && echo $i >/run/count; do sleep 0.02; done) 3>>/mnt/log &
 writer=$! && sleep 1 && read -r first </run/count && figure=readonly-busy switch readonly $uas $(disk_of GADGET)
-read -r last </run/count && sleep 1 && kill $writer && figure=
+read -r last </run/count && sleep 1 && kill $writer && figure= && echo "VMTEST note $(tr '\n' ' ' </tmp/out)"
 check "readonly: the busy mount named, and of its writer's lines those before the switch on the stick, none after; fsck clean" \
     'grep -q "on /mnt: reattached-read-only" /tmp/out && retry "disks_back STICK" && stick=$(disk_of STICK) &&
      e2fsck -fn /dev/${stick}1 >/dev/null && mount -o ro /dev/${stick}1 /mnt && line=$(tail -1 /mnt/log | cut -d" " -f2) &&
      [ $first -le $line ] && [ $line -le $last ] && echo "medium holds line $line of $first..$last"'
-check "readonly: writes fail on the disks, a partition, and an idle file system mounted before" \
-    'disks="$stick $uas $(disk_of GADGET)" && writes no $disks ${stick}1 && ! echo after >/mnt2/after 2>/dev/null && grep -q before /mnt2/before'
+check "readonly: writes fail on the disks, a partition, and an idle file system mounted before, also one hidden under another mount" \
+    'disks="$stick $uas $(disk_of GADGET)" && writes no $disks ${stick}1 && ! echo after >/proc/$holder/cwd/after 2>/dev/null &&
+     grep -q before /proc/$holder/cwd/before && echo top >/mnt2/top'
 # Plugged again under readonly: a disk-group member hammers every USB disk node. Root's window
 # is at most the time from the kernel's announcement (the node) to udev's, which follows the rules.
 plug ""
 udevadm monitor -k -u -s block >/run/monitor & monitor=$!
+{ printf SGRACER && dd if=/dev/zero bs=1 count=505 2>/dev/null; } >/tmp/sg-racer && chmod 644 /tmp/sg-racer
 /usr/bin/setpriv --reuid=1000 --regid=6 --clear-groups sh -c 'while :; do for d in /dev/sd?; do
-    printf RACER | dd of=$d bs=512 seek=100 conv=notrunc,fsync 2>/dev/null; done; done' &
+    printf RACER | dd of=$d bs=512 seek=100 conv=notrunc,fsync 2>/dev/null; done; for g in /dev/sg*; do
+    sg_raw -s 512 -i /tmp/sg-racer $g 2a 00 00 00 00 c8 00 00 01 00 >/dev/null 2>&1; done; done' &
 racer=$! && sleep 0.5 && echo dummy_udc.0 >$g/UDC && retry "disks_back GADGET" && sleep 0.5 && kill $racer $monitor
 awk '/ add .*\/block\/sd[a-z]+ \(block\)$/ { split($0, p, /[][]/); t[substr(p[1], 1, 1)] = p[2] }
     END { print "VMTEST figure root-window-at-most", t["K"], t["U"] }' /run/monitor
-check "readonly: the composite plugged again is read-only, 0 writes of a disk-group racer landed, both keyboards work" \
-    'retry "disks_back GADGET" && writes no $(disk_of GADGET) && ! grep -q RACER /run/gadget.img && keyboards_work'
-umount /mnt /mnt2
+check "readonly: the composite plugged again is read-only, 0 writes of a disk-group racer landed (block or sg node), both keyboards work" \
+    'retry "disks_back GADGET" && writes no $(disk_of GADGET) && ! grep -q RACER /run/gadget.img && keyboards_work &&
+     ls -l /dev/$(sg_of GADGET) | grep -q "^crw------- .* root *root "'
+kill $holder && sleep 0.2 && umount /mnt /mnt2 && umount /mnt2
 switch readwrite
-check "readwrite again: writes succeed, a fresh mount too" \
-    'disks="$stick $uas $(disk_of GADGET)" && writes yes $disks && mount /dev/${stick}1 /mnt && echo again >/mnt/again && umount /mnt'
+# The control: in group disk, under readwrite, both ways write (so the racer above could have).
+check "readwrite again: writes succeed, a fresh mount too, and the disk group's through the block and the generic node" \
+    'disks="$stick $uas $(disk_of GADGET)" && writes yes $disks && mount /dev/${stick}1 /mnt && echo again >/mnt/again && umount /mnt &&
+     retry "as_disk_group GROUPOK $(disk_of GADGET) $(sg_of GADGET) && grep -q GROUPOK /run/gadget.img && grep -q SGGROUPOK /run/gadget.img"'
+echo "VMTEST note $(ls -l /dev/$(disk_of GADGET) /dev/$(sg_of GADGET) | tr '\n' ' ') $(tr '\n' ' ' </tmp/as-disk-group)"
 switch disable $disks
 check "disable again: all storage blocked, both keyboards work" 'retry "blocked STICK UAS GADGET" && keyboards_work'
 for _ in 1 2 3; do # more samples of each switch

@@ -15,7 +15,7 @@ if [[ ! -f $kernel/done ]]; then
     depmod -b "$kernel" "$version" && touch "$kernel/done"
 fi
 
-root=$work/root programs=(/usr/lib/systemd/systemd-udevd /usr/bin/udevadm /usr/sbin/blockdev /usr/sbin/e2fsck /usr/bin/setpriv)
+root=$work/root programs=(/usr/lib/systemd/systemd-udevd /usr/bin/udevadm /usr/sbin/blockdev /usr/sbin/e2fsck /usr/bin/setpriv /usr/bin/sg_raw)
 rm -rf "$root" && mkdir -p "$root"/usr/{bin,sbin,lib,lib64} "$root"/{proc,sys,dev,run,tmp,mnt}
 for dir in bin sbin lib lib64; do ln -s "usr/$dir" "$root/$dir"; done
 # Merged /usr as on Debian 12: what the stage puts under /lib lands in /usr/lib.
@@ -24,12 +24,15 @@ for file in /bin/busybox "${programs[@]}" /usr/lib/udev/rules.d/{50-udev-default
     $(ldd "${programs[@]}" "$stage/usr/sbin/varnholt-policy" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
     [[ -e $root$file ]] || install -D "$file" "$root$file"
 done
-modprobe -d "$kernel" -S "$version" --show-depends -a xhci-pci usb-storage uas usbhid hid-generic sd_mod evdev \
+modprobe -d "$kernel" -S "$version" --show-depends -a xhci-pci usb-storage uas usbhid hid-generic sd_mod sg loop evdev \
     ext4 crc32c_generic configfs dummy_hcd libcomposite usb_f_mass_storage usb_f_hid | awk '$1 == "insmod" {print $2}' |
     sort -u | while read -r module; do install -D -m 644 "$module" "$root${module#"$kernel"}"; done
 cp "$kernel/lib/modules/$version"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
 depmod -b "$root" "$version"
 install -m 755 "$here/guest_init.sh" "$root/init" && ln -s busybox "$root/usr/bin/sh"
+# Debian's groups, so that udev gives nodes the groups it gives them on Debian (disk, cdrom).
+mkdir -p "$root/etc" && grep -E '^(root|disk|cdrom):' /etc/group >"$root/etc/group"
+grep -E '^root:' /etc/passwd >"$root/etc/passwd"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
 
 partitioned() { # partitioned IMAGE MIB [DIR]: one partition at 1 MiB holding ext4, with DIR's files
@@ -40,7 +43,11 @@ partitioned() { # partitioned IMAGE MIB [DIR]: one partition at 1 MiB holding ex
     mkfs.ext4 -q -F -E offset=1048576 ${3:+-d "$3"} "$1" "$(($2 - 1))M"
 }
 # The stick for data; the UAS disk holds a copy of the guest's root, to become / at the end.
-partitioned "$work/stick.img" 32 && partitioned "$work/uas.img" 64 "$root"
+# The stick also holds a file system image, to become /boot through a loop device as live
+# systems boot.
+rm -rf "$work/stick-files" && mkdir "$work/stick-files" && truncate -s 4M "$work/stick-files/boot.img" &&
+    mkfs.ext4 -q -F "$work/stick-files/boot.img"
+partitioned "$work/stick.img" 32 "$work/stick-files" && partitioned "$work/uas.img" 64 "$root"
 
 timeout 600 qemu-system-x86_64 -accel "${VARNHOLT_VM_ACCEL:-tcg}" -m 512 -smp 1 -display none -no-reboot \
     -serial file:"$work/console.log" -monitor none -append "console=ttyS0 panic=-1 quiet" \

@@ -36,7 +36,8 @@ constexpr std::uint32_t kTypeMismatch = 0x80020005;
 constexpr std::uint32_t kCorruptHive = 0x800703F1;  // "the registry database is corrupt"
 constexpr std::uint32_t kFileTooLarge = 0x800700DF;
 constexpr std::uint32_t kDiskFull = 0x80070070;
-constexpr std::uint32_t kLockTimeout = 0x800705B4;  // "the timeout period expired"
+constexpr std::uint32_t kWriteProtected = 0x80070013;  // "the media is write protected"
+constexpr std::uint32_t kLockTimeout = 0x800705B4;     // "the timeout period expired"
 constexpr std::uint32_t kUnspecifiedFailure = 0x80004005;
 constexpr std::uint32_t kPathNotFound = 0x80070003;
 
@@ -68,8 +69,9 @@ std::uint32_t ErrorNumberFor(const SystemFailure& failure) {
             return registry_error::kNotFound;
         case EACCES:
         case EPERM:
-        case EROFS:
             return registry_error::kAccessDenied;
+        case EROFS:
+            return kWriteProtected;
         case ENOSPC:
         case EDQUOT:
             return kDiskFull;
@@ -280,15 +282,16 @@ void TakeLock(const FileDescriptor& lock, const std::string& lock_name,
         throw SystemFailure{wait->error, lock_name};
 }
 
-// Puts a fresh lock file only this user can open in place of one others could open, as
-// earlier versions made them, or another user's: closing the old one to them would not take
-// back a descriptor one of them already holds, and with it the lock.
-void ReplaceOpenLock(const std::string& lock_name) {
+// Puts a fresh lock file only owner can open in place of one others could open, as earlier
+// versions made them, or another user's: closing the old one to them would not take back a
+// descriptor one of them already holds, and with it the lock.
+void ReplaceOpenLock(const std::string& lock_name, uid_t owner, gid_t group) {
     std::string temp_name = lock_name + ".XXXXXX";
     FileDescriptor temp(::mkostemp(temp_name.data(), O_CLOEXEC));
     if (temp.get() < 0)
         throw SystemFailure{errno, lock_name};
     if (::fchmod(temp.get(), kLockMode) != 0 ||
+        (owner != ::geteuid() && ::fchown(temp.get(), owner, group) != 0) ||
         ::rename(temp_name.c_str(), lock_name.c_str()) != 0) {
         const int error = errno;
         ::unlink(temp_name.c_str());
@@ -296,19 +299,27 @@ void ReplaceOpenLock(const std::string& lock_name) {
     }
 }
 
-// Opens the hive's lock file and takes the lock, waiting at most timeout. The lock held is
-// the one under the lock's name: a writer that replaced the file meanwhile starts over.
-FileDescriptor Lock(const std::string& lock_name, std::chrono::milliseconds timeout) {
+// Opens the hive's lock file and takes the lock, waiting at most timeout. The lock belongs to
+// whoever owns the hive (a new hive's writer), so that root writing a user's hive leaves them a
+// lock they can still take. One that is not theirs, or others could open, is taken before it
+// is replaced: whoever holds it finishes first, and no two writers ever hold the hive. The lock
+// held is the one under the lock's name: a writer that replaced the file meanwhile starts over.
+FileDescriptor Lock(const std::string& lock_name, const std::filesystem::path& hive,
+                    std::chrono::milliseconds timeout) {
     for (;;) {
         struct stat status {};
         FileDescriptor lock(OpenRegularFile(lock_name, O_RDWR | O_CREAT, status));
         if (lock.get() < 0)
             throw SystemFailure{ENOENT, lock_name};
-        if ((status.st_mode & 077) != 0 || status.st_uid != ::geteuid()) {
-            ReplaceOpenLock(lock_name);
+        struct stat hive_status {};
+        const bool hive_exists = ::lstat(hive.c_str(), &hive_status) == 0;
+        const uid_t owner = hive_exists && ::geteuid() == 0 ? hive_status.st_uid : ::geteuid();
+        const gid_t group = hive_exists && ::geteuid() == 0 ? hive_status.st_gid : ::getegid();
+        TakeLock(lock, lock_name, timeout);
+        if ((status.st_mode & 077) != 0 || status.st_uid != owner) {
+            ReplaceOpenLock(lock_name, owner, group);
             continue;
         }
-        TakeLock(lock, lock_name, timeout);
         struct stat named {};
         if (::stat(lock_name.c_str(), &named) == 0 && named.st_ino == status.st_ino &&
             named.st_dev == status.st_dev)
@@ -333,7 +344,7 @@ void UpdateHive(const std::filesystem::path& hive, mode_t new_file_mode,
     if (created_error)
         throw SystemFailure{created_error.value(), folder.string()};
 
-    const FileDescriptor lock = Lock(hive.string() + ".lock", lock_timeout);
+    const FileDescriptor lock = Lock(hive.string() + ".lock", hive, lock_timeout);
     RemoveOrphanedTempFiles(hive);
 
     struct stat previous {};

@@ -257,6 +257,25 @@ TEST_F(HiveRegistryTest, TheLockIsTheWritersAloneAndNeverWaitedForLong) {
     EXPECT_EQ(error.number(), ErrorNumber(0x800705B4));
     EXPECT_NE(error.description().find(lock), std::string::npos) << error.description();
 
+    // A lock others could open (as earlier versions made them), held by one of them: taken
+    // before it is replaced, so the write waits instead of both holding the hive; the new lock
+    // is the hive owner's, whoever wrote, so that the owner can still write.
+    for (const bool theirs : {false, true}) {
+        if (theirs && ::geteuid() != 0)
+            continue;
+        ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
+        ASSERT_EQ(::chown(machine_.c_str(), theirs ? 65534 : ::geteuid(), 0), 0);
+        const int other = ::open(lock.c_str(), O_RDONLY);
+        ASSERT_EQ(::flock(other, LOCK_EX), 0);
+        EXPECT_EQ(WriteError().number(), ErrorNumber(0x800705B4));
+        ::close(other);
+        registry_.RegWrite("HKLM\\A\\Start", 4, "REG_DWORD");
+        struct stat replaced {};
+        ::stat(lock.c_str(), &replaced);
+        EXPECT_EQ(replaced.st_mode & 07777, 0600u);
+        EXPECT_EQ(replaced.st_uid, theirs ? 65534u : ::geteuid());
+    }
+
     // Every flock failing with ENOLCK, as on a file system without locks.
     sock_filter filter[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
                             BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_flock, 0, 1),

@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <future>
+#include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,6 +34,8 @@ constexpr const char* kLockPath = "/run/varnholt/policy.lock";
 // Interfaces apply blocked that would not show as storage afterwards; gone with a reboot,
 // as the blocks are.
 constexpr const char* kBlockedListPath = "/run/varnholt/blocked-interfaces";
+// Interfaces apply did not take away, or could not re-attach, and why: for status.
+constexpr const char* kHeldBackPath = "/run/varnholt/held-back";
 constexpr const char* kUdevadm = "/bin/udevadm";
 constexpr const char* kUdevControl = "/run/udev/control";
 constexpr int kMaxPasses = 5;
@@ -113,7 +118,18 @@ struct Outcome {
     Problems problems;
     std::vector<Change> changes;
     bool changed = false;
+    std::map<std::string, std::string> held_back;  // interface syspath, why
 };
+
+void HoldBack(Outcome& outcome, const UsbStorageInterface& interface, const Problems& problems) {
+    std::string why;
+    for (const std::string& line : problems)
+        why += (why.empty() ? "" : "; ") + line;
+    // One line each in the record: no line break a device or a mount point brought may split it.
+    std::replace_if(
+        why.begin(), why.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
+    outcome.held_back[interface.syspath] = why;
+}
 
 // Records what was done to a device (or one of its mounts) and what went wrong doing it.
 void Record(Outcome& outcome, const DeviceIdentity& device, Action action, std::string reason,
@@ -161,7 +177,7 @@ void Unblock(const UsbStorageInterface& interface, UsbMode mode, std::set<std::s
 }
 
 void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
-    std::vector<std::string> busy;
+    std::vector<BusyMount> busy;
     for (const UsbBlockDevice& device : interface.block_devices) {
         if (device.read_only && !MountedWritable(device))
             continue;
@@ -169,21 +185,29 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
         const Problems problems = MakeReadOnly(device, &busy);
         for (const MountPoint& mount : device.mount_points) {
             if (!mount.read_only &&
-                std::find(busy.begin() + busy_before, busy.end(), mount.target) == busy.end())
+                std::none_of(busy.begin() + busy_before, busy.end(), [&](const BusyMount& b) {
+                    return b.mount.mount_id == mount.mount_id;
+                }))
                 Record(outcome, device.identity, Action::kRemountedReadOnly,
                        InForce(UsbMode::kReadOnly), {}, mount.target);
         }
         Record(outcome, device.identity, Action::kMadeReadOnly, InForce(UsbMode::kReadOnly),
                problems);
     }
-    if (busy.empty())
-        return;
-    const Problems problems = ReattachReadOnly(interface, busy);
-    for (const std::string& target : busy)
-        Record(outcome, interface.identity, Action::kReattachedReadOnly,
-               "files open for writing on " + target +
-                   ": flushed and frozen, detached, the device re-attached read-only",
-               problems, target);
+    if (!busy.empty()) {
+        const Problems problems = ReattachReadOnly(interface);
+        if (!problems.empty())
+            HoldBack(outcome, interface, problems);
+        for (const BusyMount& mount : busy)
+            Record(outcome, interface.identity, Action::kReattachedReadOnly,
+                   mount.why +
+                       ": flushed (frozen where it can be), detached, the device re-attached "
+                       "read-only",
+                   problems, mount.mount.target);
+    }
+    // What the kernel has now, not what was meant: a mount left read/write is named.
+    for (const UsbBlockDevice& device : interface.block_devices)
+        Add(outcome.problems, StillWritable(device));
 }
 
 // Brings each attached USB storage interface and its disks into the mode.
@@ -196,6 +220,8 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
             continue;
         for (const UsbBlockDevice& device : interface.block_devices)
             to_trigger.insert(device.identity.syspath);
+        for (const GenericNode& node : interface.generic_nodes)
+            to_trigger.insert(node.syspath);
         switch (mode) {
             case UsbMode::kDisable:
                 // Side by side: each waits mostly on its own device's teardown.
@@ -217,8 +243,17 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
                 break;
         }
     }
-    for (auto& [interface, problems] : blocking) {
-        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems.get());
+    for (auto& [interface, pending] : blocking) {
+        const Problems problems = pending.get();
+        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems);
+        if (!problems.empty()) {
+            // Not taken away, so that nothing written to it is lost: read-only where that can
+            // be done in place.
+            HoldBack(outcome, *interface, problems);
+            for (const UsbBlockDevice& device : interface->block_devices)
+                Record(outcome, device.identity, Action::kMadeReadOnly,
+                       "could not be taken away: read-only instead", MakeReadOnly(device));
+        }
         if (interface->interface_class != 8)
             blocked.insert(interface->syspath);
     }
@@ -229,17 +264,29 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
     Outcome outcome;
     std::set<std::string> blocked = ReadBlockedList();
     const std::set<std::string> blocked_before = blocked;
-    const std::vector<std::string> system_devices = SystemUsbDevices();
+    std::string system_unresolved;
+    const std::vector<std::string> system_devices = SystemUsbDevices(&system_unresolved);
+    // A machine must never lose its running system.
+    if (!system_unresolved.empty())
+        outcome.problems.push_back("what holds / or /boot cannot be told (" + system_unresolved +
+                                   "): every USB disk attached is left alone");
+    // Rules that would have udev run a file a user could replace, as root, at every plug,
+    // are written without that step, and that is said.
+    const std::string recorder_problem = RecorderProblem(kInstalledProgram);
+    if (!recorder_problem.empty() && !remove_rules && mode != UsbMode::kReadWrite)
+        outcome.problems.push_back(recorder_problem + "; the rules record no device at plug");
+    const std::string rules =
+        RenderRules(mode, system_devices, recorder_problem.empty() ? kInstalledProgram : "");
     const std::optional<std::string> current = ReadRules();
     const bool udev_running = UdevRunning();
     std::future<Problems> reload;
-    if (remove_rules ? current.has_value() : current != RenderRules(mode, system_devices)) {
+    if (remove_rules ? current.has_value() : current != rules) {
         if (remove_rules) {
             std::error_code error;
             if (!std::filesystem::remove(kRulesPath, error) && error)
                 outcome.problems.push_back(std::string(kRulesPath) + ": " + error.message());
         } else {
-            Add(outcome.problems, ReplaceFile(kRulesPath, RenderRules(mode, system_devices)));
+            Add(outcome.problems, ReplaceFile(kRulesPath, rules));
         }
         // udev loads the rules while the attached devices are changed; a device that comes
         // before they are in is caught by a second look. Until a rule runs on a device, the
@@ -258,9 +305,18 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
 
     if (blocked != blocked_before)
         Add(outcome.problems, WriteBlockedList(blocked));
+    std::string held_back;
+    for (const auto& [syspath, why] : outcome.held_back)
+        held_back += syspath + "\t" + why + "\n";
+    if (ReadSmallFile(kHeldBackPath, kLargestStateFile).text.value_or("") != held_back)
+        Add(outcome.problems, ReplaceFile(kHeldBackPath, held_back));
     // Only the disks the switch concerns get the new rules' marks, permissions and mount
     // options; a disk that comes back unblocked meets the rules on its own.
-    std::vector<std::string> trigger{"trigger", "--settle", "--action=change"};
+    // udev gives a node the distribution's owner, group and mode back only as it is added: on
+    // a change it keeps the readonly rules' root-only ones, and the disk group could no longer
+    // use a disk given back.
+    std::vector<std::string> trigger{
+        "trigger", "--settle", mode == UsbMode::kReadWrite ? "--action=add" : "--action=change"};
     for (const std::string& syspath : to_trigger) {
         if (::access(syspath.c_str(), F_OK) == 0)  // not gone with a block or a re-attach
             trigger.push_back(syspath);
@@ -270,14 +326,28 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
     return outcome;
 }
 
-// Held until the process ends: one apply at a time.
+// Held until the process ends: one apply at a time. An apply that hangs holding it must not
+// stall every later change for ever: the wait is bounded, and the units bound each run.
+constexpr auto kLockWait = std::chrono::seconds(120);
 bool TakeLock(std::ostream& err) {
     if (const std::string problem = PrepareOwnFolder(kStateFolder, ::geteuid()); !problem.empty()) {
         err << "varnholt-policy: " << problem << "; refusing to keep state there\n";
         return false;
     }
     const int lock = ::open(kLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    bool held = false;
+    while (lock >= 0 && !(held = ::flock(lock, LOCK_EX | LOCK_NB) == 0)) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            err << "varnholt-policy: " << kLockPath << ": another apply has held it for over "
+                << kLockWait.count() << " s; nothing changed\n";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!held) {
         err << "varnholt-policy: " << kLockPath << ": " << std::strerror(errno) << "\n";
         return false;
     }
@@ -320,6 +390,16 @@ RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_o
         recorded.problem = "the hive cannot be trusted: " + untrusted;
     }
     return recorded;
+}
+
+std::map<std::string, std::string> HeldBack() {
+    std::map<std::string, std::string> held_back;
+    std::istringstream list(ReadSmallFile(kHeldBackPath, kLargestStateFile).text.value_or(""));
+    for (std::string line; std::getline(list, line);) {
+        if (const std::size_t tab = line.find('\t'); tab != std::string::npos)
+            held_back[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return held_back;
 }
 
 std::optional<UsbMode> ModeInForce() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -32,6 +33,10 @@ struct RecordedMode {
 // The mode the hive records, by the same rule the main window reads it with. Writes nothing.
 // A hive that a user other than trusted_owner could replace records disable.
 RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_owner = 0);
+
+// The interfaces the last apply did not take away (or could not re-attach) and why, by
+// syspath: a device whose file systems could not be flushed is left where it is.
+std::map<std::string, std::string> HeldBack();
 
 // The mode of the rules file in force; nullopt when there is none (or it is not ours).
 std::optional<UsbMode> ModeInForce();

@@ -54,6 +54,21 @@ std::string Json(std::string_view text) {
     return quoted + "\"";
 }
 
+// An argument as a terminal may show it: control characters (escape sequences, newlines),
+// quotes, backslashes and bytes beyond ASCII as \xNN.
+std::string Printable(std::string_view text) {
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '\'' || c == '\\')
+            shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xf];
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 const char* Flag(bool value) {
     return value ? "true" : "false";
 }
@@ -66,6 +81,10 @@ std::string DeviceDrift(UsbMode mode, const UsbStorageInterface& s) {
         return s.authorized ? s.name + " is authorized" : "";
     if (!s.authorized && s.device_authorized)
         return s.name + " is not authorized";
+    for (const GenericNode& node : s.generic_nodes) {
+        if (mode == UsbMode::kReadOnly && (node.mode & 077) != 0)
+            return node.devnode + " is open to users other than root";
+    }
     for (const UsbBlockDevice& b : s.block_devices) {
         if (mode == UsbMode::kReadOnly &&
             (!b.read_only || std::any_of(b.mount_points.begin(), b.mount_points.end(),
@@ -100,6 +119,11 @@ int Status(bool json) {
     const FileText rules = ReadSmallFile(kRulesPath, kLargestStateFile);
     const std::optional<UsbMode> in_force = rules.text ? RulesMode(*rules.text) : std::nullopt;
     const std::vector<UsbStorageInterface> storage = FindUsbStorage();
+    const std::map<std::string, std::string> held_back = HeldBack();
+    const auto held_back_why = [&](const UsbStorageInterface& s) {
+        const auto found = held_back.find(s.syspath);
+        return found != held_back.end() ? std::optional(found->second) : std::nullopt;
+    };
     const std::vector<std::string> drift = Drift(recorded, rules, storage);
     const int code = !recorded.problem.empty() ? exit_code::kHiveUnusable
                      : drift.empty()           ? exit_code::kDone
@@ -125,6 +149,8 @@ int Status(bool json) {
                       << ",\"authorized\":" << Flag(s.authorized)
                       << ",\"holds_system\":" << Flag(s.holds_system)
                       << ",\"state\":" << Json(state.state) << ",\"reason\":" << Json(state.reason)
+                      << ",\"held_back\":"
+                      << (held_back_why(s) ? Json(*held_back_why(s)) : std::string("null"))
                       << ",\"block_devices\":[";
             for (std::size_t j = 0; j < s.block_devices.size(); ++j) {
                 const UsbBlockDevice& b = s.block_devices[j];
@@ -138,6 +164,10 @@ int Status(bool json) {
                               << ",\"read_only\":" << Flag(b.mount_points[k].read_only) << "}";
                 std::cout << "]}";
             }
+            std::cout << "],\"generic_nodes\":[";
+            for (std::size_t j = 0; j < s.generic_nodes.size(); ++j)
+                std::cout << (j ? "," : "") << "{\"devnode\":" << Json(s.generic_nodes[j].devnode)
+                          << ",\"root_only\":" << Flag((s.generic_nodes[j].mode & 077) == 0) << "}";
             std::cout << "]}";
         }
         std::cout << "]}\n";
@@ -159,6 +189,8 @@ int Status(bool json) {
         std::cout << "USB interface " << s.name << " ("
                   << (s.driver.empty() ? "no driver" : s.driver) << "): " << state.state << " ("
                   << state.reason << ")\n";
+        if (const std::optional<std::string> why = held_back_why(s))
+            std::cout << "  left in place by the last apply: " << *why << "\n";
         for (const UsbBlockDevice& b : s.block_devices) {
             const DeviceState block_state = StateOf(s, b, in_force);
             std::cout << "  " << b.devnode << ": " << block_state.state << " ("
@@ -168,6 +200,10 @@ int Status(bool json) {
                           << mount.target;
             std::cout << "\n";
         }
+        for (const GenericNode& node : s.generic_nodes)
+            std::cout << "  " << node.devnode << ": "
+                      << ((node.mode & 077) == 0 ? "root only" : "open to users other than root")
+                      << "\n";
     }
     return code;
 }
@@ -268,7 +304,7 @@ int Run(const std::vector<std::string_view>& arguments) {
     if (!usable) {
         std::cerr << "varnholt-policy: unknown command or mode";
         for (const std::string_view argument : arguments)
-            std::cerr << " '" << argument << "'";
+            std::cerr << " '" << Printable(argument) << "'";
         std::cerr << "\n" << kUsage;
         return exit_code::kUsage;
     }

@@ -1,6 +1,9 @@
 #include "platform/linux/enforce/udev_rules.h"
 
-#include <filesystem>
+#include <algorithm>
+#include <cctype>
+
+#include "platform/linux/enforce/trusted_files.h"
 
 namespace varnholt::enforce {
 namespace {
@@ -21,18 +24,36 @@ std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices
 // Each device the rules stop as it comes is recorded by this program, which is handed only
 // the device's path and reads the rest from sysfs: no string a device reports reaches a
 // command line.
-std::string RecordAtPlug(const char* match, const char* action) {
-    std::error_code error;
-    std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
-    // Replaced by an upgrade while it runs, the program's file is named anew at the same path.
-    if (constexpr std::string_view kDeleted = " (deleted)"; self.ends_with(kDeleted))
-        self.resize(self.size() - kDeleted.size());
-    return std::string(match) + ", RUN+=\"" + self + " plugged " + action + " $devpath\"\n";
+std::string RecordAtPlug(const std::string& recorder, const char* match, const char* action) {
+    if (recorder.empty())
+        return {};
+    return std::string(match) + ", RUN+=\"" + recorder + " plugged " + action + " $devpath\"\n";
 }
+
+// The SCSI generic and bsg nodes of a USB disk reach its medium beside the block node (SG_IO
+// WRITE): root's alone, whatever owner, group and mode the distribution's rules give them.
+constexpr std::string_view kGenericNodes =
+    "# SCSI generic and bsg nodes reach the medium too: root's alone.\n"
+    "SUBSYSTEM==\"scsi_generic|bsg\", SUBSYSTEMS==\"usb\", OWNER:=\"root\", GROUP:=\"root\", "
+    "MODE:=\"0600\"\n";
 
 }  // namespace
 
-std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb_devices) {
+std::string RecorderProblem(const std::string& recorder) {
+    const bool plain =
+        recorder.starts_with('/') && std::all_of(recorder.begin(), recorder.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) ||
+                   std::string_view("/._+-").find(c) != std::string_view::npos;
+        });
+    if (!plain)
+        return recorder + ": a name the rules cannot run as it is";
+    if (std::string replaceable = ReplaceableBy(recorder, 0); !replaceable.empty())
+        return recorder + " could be replaced by a user: " + replaceable;
+    return {};
+}
+
+std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb_devices,
+                        const std::string& recorder) {
     std::string rules =
         "# Written by varnholt-policy from /var/lib/varnholt/machine.reg; do not edit, every\n"
         "# apply rewrites it. USB mice and keyboards (and every non-storage interface) are\n"
@@ -42,7 +63,7 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
         case UsbMode::kReadWrite:
             return rules;
         case UsbMode::kDisable:
-            rules += SystemDeviceSkips(system_usb_devices) +
+            rules += SystemDeviceSkips(system_usb_devices) + std::string(kGenericNodes) +
                      "# Storage interfaces (class 08, UAS drives included) are not authorized.\n"
                      "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"add\", "
                      "ATTR{bInterfaceClass}==\"08\", ENV{" +
@@ -63,11 +84,13 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized; mkdir -p "
                      "/run/varnholt && echo $env{VARNHOLT_INTERFACE} "
                      ">>/run/varnholt/blocked-interfaces'\"\n" +
-                     RecordAtPlug("ACTION==\"add|bind\", ENV{VARNHOLT_BLOCKED}==\"1\"", "blocked") +
-                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_INTERFACE}==\"?*\"", "blocked");
+                     RecordAtPlug(recorder, "ACTION==\"add|bind\", ENV{VARNHOLT_BLOCKED}==\"1\"",
+                                  "blocked") +
+                     RecordAtPlug(recorder, "ACTION==\"add\", ENV{VARNHOLT_INTERFACE}==\"?*\"",
+                                  "blocked");
             break;
         case UsbMode::kReadOnly:
-            rules += SystemDeviceSkips(system_usb_devices) +
+            rules += SystemDeviceSkips(system_usb_devices) + std::string(kGenericNodes) +
                      "# USB disks and partitions, whatever their driver: nobody but root may\n"
                      "# write to the node, file systems are mounted read-only, and the read-only\n"
                      "# flag is set while udev still handles the add, before the node gets\n"
@@ -83,7 +106,8 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "ENV{" +
                      kReadOnlyProperty +
                      "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n" +
-                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_READONLY}==\"1\"", "read-only");
+                     RecordAtPlug(recorder, "ACTION==\"add\", ENV{VARNHOLT_READONLY}==\"1\"",
+                                  "read-only");
             break;
     }
     return rules + "LABEL=\"varnholt_end\"\n";

@@ -19,9 +19,19 @@ inline constexpr const char* kRulesPath = "/etc/udev/rules.d/61-varnholt.rules";
 inline constexpr const char* kReadOnlyProperty = "VARNHOLT_READONLY";
 inline constexpr const char* kBlockedProperty = "VARNHOLT_BLOCKED";
 
+// The installed program, which the rules run as root at every plug: the path configured at
+// build time, never whichever copy happens to apply them.
+inline constexpr const char* kInstalledProgram = VARNHOLT_INSTALLED_POLICY;
+
+// Why udev must not run recorder as root at plug: a name the rules cannot quote, or a file or
+// folder a user other than root could replace. Empty when it may.
+std::string RecorderProblem(const std::string& recorder);
+
 // The rules for a mode. system_usb_devices are the device paths ("/devices/...") of USB
-// devices that hold / or /boot: no rule ever touches them.
-std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb_devices);
+// devices that hold / or /boot: no rule ever touches them. recorder, run at plug to record a
+// device stopped as it came; none when empty.
+std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb_devices,
+                        const std::string& recorder = kInstalledProgram);
 
 // The mode a rules file was rendered for; nullopt when the text is not one of ours.
 std::optional<UsbMode> RulesMode(std::string_view rules);

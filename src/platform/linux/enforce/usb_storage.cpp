@@ -3,22 +3,26 @@
 #include <fcntl.h>
 #include <libudev.h>
 #include <linux/fs.h>
+#include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <utility>
 
 #include "platform/linux/enforce/udev_rules.h"
 
@@ -51,9 +55,11 @@ std::string Failure(const std::string& what, int error) {
 
 // A mount point as mountinfo writes it: blanks, tabs, newlines and backslashes octal-escaped.
 std::string Unescape(const std::string& field) {
+    const auto octal = [&](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
     std::string text;
     for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
+        if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) &&
+            octal(i + 3)) {
             text += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
             i += 3;
         } else {
@@ -63,79 +69,178 @@ std::string Unescape(const std::string& field) {
     return text;
 }
 
-// One line of /proc/self/mountinfo: the device (as major:minor, 0 for btrfs and others), the
-// mount point, the source the file system was mounted from and whether either the mount or
-// the file system is read-only.
-struct Mount {
-    dev_t devnum = 0;
-    std::string target;
-    std::string source;
-    bool read_only = false;
-};
+using Mount = MountInfoLine;
 
 bool HasOption(const std::string& options, const std::string& option) {
     return ("," + options + ",").find("," + option + ",") != std::string::npos;
 }
 
 std::vector<Mount> ReadMounts() {
-    std::vector<Mount> mounts;
     std::ifstream mountinfo("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(mountinfo, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, numbers, root, target, options, field, source, super_options;
-        fields >> id >> parent >> numbers >> root >> target >> options;
-        while (fields >> field && field != "-") {
-        }
-        fields >> field >> source >> super_options;
-        unsigned major_number = 0, minor_number = 0;
-        if (std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) == 2)
-            mounts.push_back({makedev(major_number, minor_number), Unescape(target),
-                              Unescape(source),
-                              HasOption(options, "ro") || HasOption(super_options, "ro")});
-    }
-    return mounts;
+    std::stringstream text;
+    text << mountinfo.rdbuf();
+    return ParseMountInfo(text.str());
 }
 
-// The block devices that / and /boot live on, with the disks and the devices beneath them
-// (a partition's disk; the devices under a mapped or RAID device).
-std::set<dev_t> SystemBlockDevices(udev* context, const std::vector<Mount>& mounts) {
-    std::set<dev_t> found;
-    for (const Mount& mount : mounts) {
-        if (mount.target != "/" && mount.target != "/boot")
+// The device a loop device reads from: its backing file's file system, as the kernel has it.
+std::optional<dev_t> LoopBacking(udev_device* device) {
+    const char* node = udev_device_get_devnode(device);
+    const int file = node != nullptr ? ::open(node, O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+    if (file < 0)
+        return std::nullopt;
+    loop_info64 info{};
+    const int result = ::ioctl(file, LOOP_GET_STATUS64, &info);
+    ::close(file);
+    if (result != 0)
+        return std::nullopt;
+    return static_cast<dev_t>(info.lo_device);
+}
+
+// The devices of the btrfs file system that device belongs to, by sysfs' list of each.
+std::vector<dev_t> BtrfsDevices(const std::string& kernel_name) {
+    std::error_code error;
+    for (const auto& fs : std::filesystem::directory_iterator("/sys/fs/btrfs", error)) {
+        if (!std::filesystem::exists(fs.path() / "devices" / kernel_name, error))
             continue;
-        dev_t devnum = mount.devnum;
-        if (major(devnum) == 0) {  // btrfs and others: the source names the device
-            struct stat status {};
-            if (::stat(mount.source.c_str(), &status) != 0 || !S_ISBLK(status.st_mode))
-                continue;
-            devnum = status.st_rdev;
+        std::vector<dev_t> devices;
+        for (const auto& member :
+             std::filesystem::directory_iterator(fs.path() / "devices", error)) {
+            unsigned major_number = 0, minor_number = 0;
+            char colon = 0;
+            std::ifstream dev_file(member.path() / "dev");
+            if (dev_file >> major_number >> colon >> minor_number)
+                devices.push_back(makedev(major_number, minor_number));
         }
-        std::vector<dev_t> pending{devnum};
-        while (!pending.empty()) {
-            const dev_t next = pending.back();
-            pending.pop_back();
-            if (!found.insert(next).second)
+        return devices;
+    }
+    return {};
+}
+
+// The folders an overlay is made of, from its options.
+std::vector<std::string> OverlayLayers(const std::string& options) {
+    std::vector<std::string> layers;
+    std::istringstream list(options);
+    for (std::string option; std::getline(list, option, ',');) {
+        for (const char* key : {"lowerdir=", "upperdir=", "workdir="}) {
+            if (!option.starts_with(key))
                 continue;
-            UdevPtr<udev_device> device(udev_device_new_from_devnum(context, 'b', next));
-            if (!device)
-                continue;
-            if (udev_device* disk =
-                    udev_device_get_parent_with_subsystem_devtype(device.get(), "block", "disk"))
-                pending.push_back(udev_device_get_devnum(disk));
-            std::error_code error;
-            const std::filesystem::path slaves =
-                std::filesystem::path(udev_device_get_syspath(device.get())) / "slaves";
-            for (const auto& slave : std::filesystem::directory_iterator(slaves, error)) {
-                unsigned slave_major = 0, slave_minor = 0;
-                std::ifstream dev_file(slave.path() / "dev");
-                char colon = 0;
-                if (dev_file >> slave_major >> colon >> slave_minor)
-                    pending.push_back(makedev(slave_major, slave_minor));
-            }
+            std::istringstream folders(option.substr(std::strlen(key)));
+            for (std::string folder; std::getline(folders, folder, ':');)
+                layers.push_back(folder);
         }
     }
+    return layers;
+}
+
+// The mount a path lies on, by the longest mount point above it.
+const Mount* MountHolding(const std::string& path, const std::vector<Mount>& mounts) {
+    const Mount* holding = nullptr;
+    for (const Mount& mount : mounts) {
+        const bool above =
+            mount.target == "/" || path == mount.target || path.starts_with(mount.target + "/");
+        if (above && (holding == nullptr || mount.target.size() >= holding->target.size()))
+            holding = &mount;
+    }
+    return holding;
+}
+
+}  // namespace
+
+SystemDisks DevicesBeneath(const std::vector<MountInfoLine>& roots,
+                           const std::vector<MountInfoLine>& mounts) {
+    SystemDisks found;
+    UdevPtr<udev> context(udev_new());
+    std::set<int> mounts_seen;
+    std::vector<const Mount*> pending_mounts;
+    for (const Mount& root : roots)
+        pending_mounts.push_back(&root);
+    std::vector<dev_t> pending;
+    const auto unresolved = [&](const std::string& why) {
+        if (found.unresolved.empty())
+            found.unresolved = why;
+    };
+    while (!pending_mounts.empty() || !pending.empty()) {
+        if (!pending_mounts.empty()) {
+            const Mount& mount = *pending_mounts.back();
+            pending_mounts.pop_back();
+            if (!mounts_seen.insert(mount.id).second)
+                continue;
+            if (major(mount.devnum) != 0) {
+                pending.push_back(mount.devnum);
+            } else if (mount.fstype == "overlay") {
+                const std::vector<std::string> layers = OverlayLayers(mount.super_options);
+                if (layers.empty())
+                    unresolved("the overlay on " + mount.target + " names no layers");
+                for (const std::string& layer : layers) {
+                    const Mount* holding = MountHolding(layer, mounts);
+                    if (holding != nullptr && layer.starts_with('/'))
+                        pending_mounts.push_back(holding);
+                    else
+                        unresolved("the overlay on " + mount.target + " has the layer " + layer);
+                }
+            } else if (mount.fstype == "btrfs" || mount.source.starts_with("/dev/")) {
+                struct stat status {};
+                if (::stat(mount.source.c_str(), &status) != 0 || !S_ISBLK(status.st_mode))
+                    unresolved(mount.target + " is on " + mount.source + ", which is no device");
+                else
+                    pending.push_back(status.st_rdev);
+            } else if (!std::set<std::string>{"tmpfs", "ramfs", "rootfs", "nfs", "nfs4", "cifs",
+                                              "smb3", "9p", "virtiofs", "squashfs"}
+                            .contains(mount.fstype)) {
+                unresolved(mount.target + " is on " + mount.fstype + " from " + mount.source +
+                           ", which names no device");
+            }
+            continue;
+        }
+        const dev_t next = pending.back();
+        pending.pop_back();
+        if (!found.devices.insert(next).second)
+            continue;
+        // A file system with no device number of its own (btrfs, overlay) holding a loop
+        // device's backing file: what that one lies on.
+        for (const Mount& mount : mounts) {
+            if (major(next) == 0 && mount.devnum == next)
+                pending_mounts.push_back(&mount);
+        }
+        UdevPtr<udev_device> device(context ? udev_device_new_from_devnum(context.get(), 'b', next)
+                                            : nullptr);
+        if (!device)
+            continue;
+        if (udev_device* disk =
+                udev_device_get_parent_with_subsystem_devtype(device.get(), "block", "disk"))
+            pending.push_back(udev_device_get_devnum(disk));
+        const std::filesystem::path syspath = udev_device_get_syspath(device.get());
+        std::error_code error;
+        for (const auto& slave : std::filesystem::directory_iterator(syspath / "slaves", error)) {
+            unsigned slave_major = 0, slave_minor = 0;
+            std::ifstream dev_file(slave.path() / "dev");
+            char colon = 0;
+            if (dev_file >> slave_major >> colon >> slave_minor)
+                pending.push_back(makedev(slave_major, slave_minor));
+        }
+        if (std::filesystem::exists(syspath / "loop" / "backing_file", error)) {
+            if (const std::optional<dev_t> backing = LoopBacking(device.get()))
+                pending.push_back(*backing);
+            else
+                unresolved("the backing file of " + syspath.filename().string() +
+                           " cannot be found");
+        }
+        for (const dev_t member : BtrfsDevices(syspath.filename()))
+            pending.push_back(member);
+    }
     return found;
+}
+
+namespace {
+
+// The block devices that / and /boot live on, however they are stacked.
+SystemDisks SystemBlockDevices(const std::vector<Mount>& mounts) {
+    std::vector<Mount> roots;
+    for (const Mount& mount : mounts) {
+        if (mount.target == "/" || mount.target == "/boot")
+            roots.push_back(mount);
+    }
+    return DevicesBeneath(roots, mounts);
 }
 
 bool IsStorageDriver(const std::string& driver) {
@@ -156,15 +261,20 @@ DeviceIdentity IdentityOf(udev_device* device, udev_device* usb_device) {
     return identity;
 }
 
+struct Beneath {
+    std::vector<UsbBlockDevice> blocks;
+    std::vector<GenericNode> generic;
+};
+
 // What lies beneath each USB interface that holds a block device, an MMC or a Memory Stick
-// host, whatever its class and driver (card readers such as rtsx_usb are class ff): its
-// block devices, keyed by the interface's syspath. One walk over all of them, not one per
-// interface.
-std::map<std::string, std::vector<UsbBlockDevice>> StorageBeneathInterfaces(
-    udev* context, const std::vector<Mount>& mounts) {
-    std::map<std::string, std::vector<UsbBlockDevice>> found;
+// host or a SCSI generic node, whatever its class and driver (card readers such as rtsx_usb
+// are class ff): its block devices and generic nodes, keyed by the interface's syspath. One
+// walk over all of them, not one per interface.
+std::map<std::string, Beneath> StorageBeneathInterfaces(udev* context,
+                                                        const std::vector<Mount>& mounts) {
+    std::map<std::string, Beneath> found;
     UdevPtr<udev_enumerate> devices(udev_enumerate_new(context));
-    for (const char* subsystem : {"block", "mmc_host", "memstick_host"})
+    for (const char* subsystem : {"block", "mmc_host", "memstick_host", "scsi_generic", "bsg"})
         udev_enumerate_add_match_subsystem(devices.get(), subsystem);
     udev_enumerate_scan_devices(devices.get());
     udev_list_entry* entry = nullptr;
@@ -176,9 +286,20 @@ std::map<std::string, std::vector<UsbBlockDevice>> StorageBeneathInterfaces(
                                         : nullptr;
         if (interface == nullptr)
             continue;
-        std::vector<UsbBlockDevice>& blocks = found[Text(udev_device_get_syspath(interface))];
-        if (Text(udev_device_get_subsystem(device.get())) != "block" ||
-            udev_device_get_devnode(device.get()) == nullptr)
+        Beneath& beneath = found[Text(udev_device_get_syspath(interface))];
+        const std::string subsystem = Text(udev_device_get_subsystem(device.get()));
+        if (udev_device_get_devnode(device.get()) == nullptr)
+            continue;
+        if (subsystem == "scsi_generic" || subsystem == "bsg") {
+            GenericNode node{udev_device_get_devnode(device.get()),
+                             udev_device_get_syspath(device.get())};
+            struct stat status {};
+            if (::stat(node.devnode.c_str(), &status) == 0)
+                node.mode = status.st_mode & 07777;
+            beneath.generic.push_back(std::move(node));
+            continue;
+        }
+        if (subsystem != "block")
             continue;
         UsbBlockDevice disk;
         disk.identity = IdentityOf(device.get(), udev_device_get_parent_with_subsystem_devtype(
@@ -190,8 +311,8 @@ std::map<std::string, std::vector<UsbBlockDevice>> StorageBeneathInterfaces(
         disk.marked_read_only = PropertyIsSet(device.get(), kReadOnlyProperty);
         for (const Mount& mount : mounts)
             if (mount.devnum == disk.devnum)
-                disk.mount_points.push_back({mount.target, mount.read_only});
-        blocks.push_back(std::move(disk));
+                disk.mount_points.push_back({mount.id, mount.target, mount.read_only});
+        beneath.blocks.push_back(std::move(disk));
     }
     return found;
 }
@@ -220,13 +341,75 @@ Problems SetReadOnlyFlag(const UsbBlockDevice& device, int read_only) {
     return {};
 }
 
+// The flags a remount keeps from a mount's own options.
+constexpr std::pair<const char*, unsigned long> kMountFlags[] = {
+    {"nosuid", MS_NOSUID},   {"nodev", MS_NODEV},           {"noexec", MS_NOEXEC},
+    {"noatime", MS_NOATIME}, {"nodiratime", MS_NODIRATIME}, {"relatime", MS_RELATIME},
+};
+
+// A path that names what fd holds, whatever another mount stacked there since.
+std::string FdPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// The mount ID of what fd holds, from the kernel's own record: asks no file system (a FUSE
+// daemon that never answers would stall us), hence AT_STATX_DONT_SYNC.
+int MountIdOf(int fd) {
+    struct statx status {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &status) != 0)
+        return -1;
+    if ((status.stx_mask & STATX_MNT_ID) == 0) {
+        errno = ENOTSUP;
+        return -1;
+    }
+    return static_cast<int>(status.stx_mnt_id);
+}
+
+// Detaches the mount handle holds. umount reaches the topmost mount stacked where handle
+// points: each one stacked on the mount's root goes first (it goes with the mount in any case),
+// until the mount itself has.
+void Detach(int mount_id, const MountHandle& handle) {
+    for (int tries = 0; handle.fd >= 0 && tries < 16; ++tries) {
+        const std::vector<MountInfoLine> mounts = ReadMounts();
+        if (std::none_of(mounts.begin(), mounts.end(),
+                         [&](const MountInfoLine& m) { return m.id == mount_id; }) ||
+            ::umount2(FdPath(handle.fd).c_str(), MNT_DETACH) != 0)
+            return;
+    }
+}
+
+// Writes dirty data of the file system on device out through the block device.
+Problems FlushThroughDevice(const UsbBlockDevice& device) {
+    const int file = ::open(device.devnode.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file < 0)
+        return {Failure("cannot open " + device.devnode, errno)};
+    const int result = ::ioctl(file, BLKFLSBUF, 0);
+    const int error = errno;
+    ::close(file);
+    if (result != 0)
+        return {Failure("cannot flush " + device.devnode, error)};
+    return {};
+}
+
+// A device that does not go in time is not waited for: the file systems frozen for it are
+// thawed and that is said, rather than stall every writer and every later change.
+constexpr auto kTakeAwayLimit = std::chrono::seconds(20);
+Problems WriteSysfsWithin(const std::string& path, const std::string& value) {
+    auto done = std::make_shared<std::promise<Problems>>();
+    std::future<Problems> result = done->get_future();
+    std::thread([done, path, value] { done->set_value(WriteSysfs(path, value)); }).detach();
+    if (result.wait_for(kTakeAwayLimit) != std::future_status::ready)
+        return {"writing " + value + " to " + path + " took over " +
+                std::to_string(kTakeAwayLimit.count()) + " s"};
+    return result.get();
+}
 }  // namespace
 
 std::vector<MountPoint> MountPointsOf(dev_t devnum) {
     std::vector<MountPoint> mount_points;
     for (Mount& mount : ReadMounts())
         if (mount.devnum == devnum)
-            mount_points.push_back({std::move(mount.target), mount.read_only});
+            mount_points.push_back({mount.id, std::move(mount.target), mount.read_only});
     return mount_points;
 }
 
@@ -245,9 +428,8 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
     if (!context)
         return {};
     const std::vector<Mount> mounts = ReadMounts();
-    const std::set<dev_t> system_devices = SystemBlockDevices(context.get(), mounts);
-    std::map<std::string, std::vector<UsbBlockDevice>> beneath =
-        StorageBeneathInterfaces(context.get(), mounts);
+    const SystemDisks system = SystemBlockDevices(mounts);
+    std::map<std::string, Beneath> beneath = StorageBeneathInterfaces(context.get(), mounts);
 
     UdevPtr<udev_enumerate> interfaces(udev_enumerate_new(context.get()));
     udev_enumerate_add_match_subsystem(interfaces.get(), "usb");
@@ -282,20 +464,41 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
             storage.device_authorized = Attribute(usb_device, "authorized") != "0";
         }
         storage.identity = IdentityOf(device.get(), usb_device);
-        storage.block_devices = std::move(beneath[storage.syspath]);
+        storage.block_devices = std::move(beneath[storage.syspath].blocks);
+        storage.generic_nodes = std::move(beneath[storage.syspath].generic);
         for (const UsbBlockDevice& disk : storage.block_devices)
-            storage.holds_system = storage.holds_system || system_devices.contains(disk.devnum);
+            storage.holds_system = storage.holds_system || system.devices.contains(disk.devnum);
+        // Where what holds the system cannot be told, none of them may be the one cut.
+        if (!system.unresolved.empty() && !storage.block_devices.empty())
+            storage.holds_system = true;
         found.push_back(std::move(storage));
     }
     return found;
 }
 
-std::vector<std::string> SystemUsbDevices() {
+std::vector<std::string> SystemUsbDevices(std::string* unresolved) {
     std::vector<std::string> found;
     UdevPtr<udev> context(udev_new());
     if (!context)
         return found;
-    for (const dev_t devnum : SystemBlockDevices(context.get(), ReadMounts())) {
+    const SystemDisks system = SystemBlockDevices(ReadMounts());
+    std::set<dev_t> devices = system.devices;
+    if (unresolved != nullptr)
+        *unresolved = system.unresolved;
+    if (!system.unresolved.empty()) {
+        // Every USB disk attached now might be the one: all are left alone.
+        UdevPtr<udev_enumerate> disks(udev_enumerate_new(context.get()));
+        udev_enumerate_add_match_subsystem(disks.get(), "block");
+        udev_enumerate_scan_devices(disks.get());
+        udev_list_entry* entry = nullptr;
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(disks.get())) {
+            UdevPtr<udev_device> disk(
+                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+            if (disk)
+                devices.insert(udev_device_get_devnum(disk.get()));
+        }
+    }
+    for (const dev_t devnum : devices) {
         UdevPtr<udev_device> device(udev_device_new_from_devnum(context.get(), 'b', devnum));
         udev_device* usb_device = device ? udev_device_get_parent_with_subsystem_devtype(
                                                device.get(), "usb", "usb_device")
@@ -308,20 +511,129 @@ std::vector<std::string> SystemUsbDevices() {
     return found;
 }
 
-Problems BlockInterface(const UsbStorageInterface& interface) {
-    Problems problems;
-    ::sync();
-    for (const UsbBlockDevice& device : interface.block_devices) {
-        for (const MountPoint& mount : device.mount_points) {
-            // A busy file system is detached: the device goes away beneath it in any case.
-            if (::umount2(mount.target.c_str(), 0) != 0 &&
-                ::umount2(mount.target.c_str(), MNT_DETACH) != 0)
-                problems.push_back(Failure("cannot unmount " + mount.target, errno));
+MountHandle::MountHandle(MountHandle&& other) noexcept
+    : fd(std::exchange(other.fd, -1)), problem(std::move(other.problem)) {}
+
+MountHandle::~MountHandle() {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+namespace {
+
+// A handle on the root of mount from what a process holds on it (its working folder, its root,
+// an open folder): how a mount that another hides is still written to, and how it is reached.
+// Each holder is followed up ("..") within the mount only; no other file system is asked.
+int HeldOn(int mount_id) {
+    std::error_code error;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::vector<std::filesystem::path> held{process.path() / "cwd", process.path() / "root"};
+        std::error_code listed;
+        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", listed))
+            held.push_back(fd.path());
+        for (const std::filesystem::path& link : held) {
+            int at = ::open(link.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (at >= 0 && MountIdOf(at) != mount_id) {
+                ::close(at);
+                continue;
+            }
+            for (int up; at >= 0; at = up) {
+                up = ::openat(at, "..", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (up < 0 || MountIdOf(up) != mount_id) {
+                    if (up >= 0)
+                        ::close(up);
+                    return at;  // the mount's root: above it lies another mount
+                }
+                ::close(at);
+            }
         }
     }
-    Problems written = WriteSysfs(interface.syspath + "/authorized", "0");
-    problems.insert(problems.end(), written.begin(), written.end());
-    return problems;
+    return -1;
+}
+
+// From / one folder at a time, each step proven by its mount ID to be on the way to mount.
+MountHandle WalkToMount(const MountInfoLine& mount, const std::vector<MountInfoLine>& all) {
+    std::map<int, const MountInfoLine*> by_id;
+    for (const MountInfoLine& line : all)
+        by_id[line.id] = &line;
+    // The mounts on the way down: this one and those it hangs from.
+    std::set<int> way;
+    for (auto at = by_id.find(mount.id); at != by_id.end() && way.insert(at->first).second;)
+        at = by_id.find(at->second->parent);
+    MountHandle handle;
+    const auto refuse = [&](const std::string& why) {
+        handle.problem = "mount " + std::to_string(mount.id) + " on " + mount.target + " " + why;
+        if (handle.fd >= 0)
+            ::close(handle.fd);
+        handle.fd = -1;
+        return std::move(handle);
+    };
+    handle.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    std::istringstream components(mount.target);
+    std::string component;
+    for (int id = -1;;) {
+        if (handle.fd < 0)
+            return refuse("cannot be reached: " + std::string(std::strerror(errno)));
+        if ((id = MountIdOf(handle.fd)) < 0)
+            return refuse("cannot be identified: " + std::string(std::strerror(errno)));
+        if (!way.contains(id))
+            return refuse(by_id.contains(id) ? "is hidden by mount " + std::to_string(id) + " on " +
+                                                   by_id[id]->target
+                                             : "is not where mountinfo says");
+        do {
+            if (!std::getline(components, component))
+                return id == mount.id ? std::move(handle) : refuse("is hidden by another mount");
+        } while (component.empty());
+        // Never a lookup in a file system whose daemon a user runs: it may never answer.
+        if (by_id[id]->fstype.starts_with("fuse"))
+            return refuse("lies beneath the FUSE mount on " + by_id[id]->target);
+        const int next =
+            ::openat(handle.fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(handle.fd);
+        handle.fd = next;
+        errno = error;
+    }
+}
+
+}  // namespace
+
+MountHandle OpenMountRoot(const MountInfoLine& mount, const std::vector<MountInfoLine>& all) {
+    MountHandle handle = WalkToMount(mount, all);
+    if (handle.fd < 0)
+        handle.fd = HeldOn(mount.id);
+    if (handle.fd >= 0)
+        handle.problem.clear();
+    else
+        handle.problem += ", and no process holds a folder on it";
+    return handle;
+}
+
+std::vector<MountInfoLine> ParseMountInfo(std::string_view text) {
+    std::vector<MountInfoLine> mounts;
+    std::istringstream lines{std::string(text)};
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        MountInfoLine mount;
+        std::string numbers, root, target, field, source;
+        fields >> mount.id >> mount.parent >> numbers >> root >> target >> mount.options;
+        while (fields >> field && field != "-") {  // optional fields: shared:N, master:N, ...
+        }
+        fields >> mount.fstype >> source >> mount.super_options;
+        unsigned major_number = 0, minor_number = 0;
+        if (!fields || std::sscanf(numbers.c_str(), "%u:%u", &major_number, &minor_number) != 2)
+            continue;
+        mount.devnum = makedev(major_number, minor_number);
+        mount.root = Unescape(root);
+        mount.target = Unescape(target);
+        mount.source = Unescape(source);
+        mount.read_only = HasOption(mount.options, "ro") || HasOption(mount.super_options, "ro");
+        mounts.push_back(std::move(mount));
+    }
+    return mounts;
 }
 
 Problems UnblockInterface(const UsbStorageInterface& interface) {
@@ -331,63 +643,111 @@ Problems UnblockInterface(const UsbStorageInterface& interface) {
     return problems;
 }
 
-Problems MakeReadOnly(const UsbBlockDevice& device, std::vector<std::string>* busy) {
+Problems MakeReadOnly(const UsbBlockDevice& device, std::vector<BusyMount>* busy) {
     Problems problems;
-    for (const MountPoint& mount : device.mount_points) {
-        if (mount.read_only)
+    const std::vector<Mount> mounts = ReadMounts();
+    for (const Mount& mount : mounts) {
+        if (mount.devnum != device.devnum || mount.read_only)
             continue;
-        // A remount replaces the mount's flags: keep the ones it had.
-        struct statvfs status {};
-        const unsigned long kept = ::statvfs(mount.target.c_str(), &status) == 0
-                                       ? status.f_flag & (MS_NOSUID | MS_NODEV | MS_NOEXEC |
-                                                          MS_NOATIME | MS_NODIRATIME | MS_RELATIME)
-                                       : 0;
-        if (::mount(nullptr, mount.target.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | kept,
-                    nullptr) == 0)
+        const MountHandle handle = OpenMountRoot(mount, mounts);
+        std::string why = handle.problem;
+        if (why.empty()) {
+            // A remount replaces the mount's own flags: keep the ones it had.
+            unsigned long kept = 0;
+            for (const auto& [name, flag] : kMountFlags)
+                kept |= HasOption(mount.options, name) ? flag : 0;
+            if (::mount(nullptr, FdPath(handle.fd).c_str(), nullptr, MS_REMOUNT | MS_RDONLY | kept,
+                        nullptr) == 0)
+                continue;
+            const int error = errno;
+            why = error == EBUSY ? "files open for writing on " + mount.target
+                                 : Failure("cannot remount " + mount.target + " read-only", error);
+        }
+        if (busy == nullptr) {
+            problems.push_back(why);
             continue;
-        if (errno == EBUSY && busy != nullptr)
-            busy->push_back(mount.target);
-        else
-            problems.push_back(Failure("cannot remount " + mount.target + " read-only", errno));
+        }
+        busy->emplace_back();
+        busy->back().mount.mount_id = mount.id;
+        busy->back().mount.target = mount.target;
+        busy->back().why = why;
     }
     Problems flagged = SetReadOnlyFlag(device, 1);
     problems.insert(problems.end(), flagged.begin(), flagged.end());
     return problems;
 }
 
-Problems ReattachReadOnly(const UsbStorageInterface& interface,
-                          const std::vector<std::string>& busy) {
+Problems StillWritable(const UsbBlockDevice& device) {
     Problems problems;
+    for (const MountPoint& mount : MountPointsOf(device.devnum)) {
+        if (!mount.read_only)
+            problems.push_back(device.devnode + ": mount " + std::to_string(mount.mount_id) +
+                               " on " + mount.target + " is still read/write");
+    }
+    return problems;
+}
+
+Problems BlockInterface(const UsbStorageInterface& interface) {
+    Problems problems;
+    std::vector<std::pair<int, MountHandle>> handles;  // by mount ID
     std::vector<int> frozen;
-    for (const std::string& target : busy) {
-        const int root = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        // Freezing writes out what is dirty and leaves the file system clean on the medium;
-        // writers wait. Without freeze (FAT and others) only a flush is left.
-        if (root < 0 || (::ioctl(root, FIFREEZE, 0) != 0 && ::syncfs(root) != 0)) {
-            problems.push_back(Failure("cannot flush " + target, errno));
-            if (root >= 0)
+    const std::vector<Mount> mounts = ReadMounts();
+    std::set<dev_t> flushed;  // a file system mounted twice is frozen once
+    for (const UsbBlockDevice& device : interface.block_devices) {
+        for (const Mount& mount : mounts) {
+            if (mount.devnum != device.devnum)
+                continue;
+            MountHandle handle = OpenMountRoot(mount, mounts);
+            if (flushed.contains(mount.devnum)) {
+                handles.emplace_back(mount.id, std::move(handle));
+                continue;
+            }
+            if (handle.fd < 0) {
+                // Out of reach: its file system is flushed through the device itself, which
+                // finds it whatever hides its mount.
+                if (const Problems failed = FlushThroughDevice(device); !failed.empty())
+                    problems.push_back(handle.problem + "; " + failed.front());
+                flushed.insert(mount.devnum);
+                continue;
+            }
+            // Freezing writes out what is dirty and leaves the file system clean on the
+            // medium; writers wait. Without freeze (FAT and others) only a flush is left.
+            const int root = ::open(FdPath(handle.fd).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            flushed.insert(mount.devnum);
+            if (root >= 0 && ::ioctl(root, FIFREEZE, 0) == 0) {
+                frozen.push_back(root);
+            } else if (root < 0 || ::syncfs(root) != 0) {
+                problems.push_back(Failure("cannot flush " + mount.target, errno));
+                if (root >= 0)
+                    ::close(root);
+            } else {
                 ::close(root);
-            continue;
+            }
+            handles.emplace_back(mount.id, std::move(handle));
         }
-        frozen.push_back(root);
     }
-    const Problems blocked = WriteSysfs(interface.syspath + "/authorized", "0");
-    if (!blocked.empty()) {
-        // Thawed, the writers would reach the medium: it stays frozen, and that is said.
-        for (const std::string& target : busy)
-            problems.push_back("left frozen: " + target);
+    if (problems.empty()) {
+        const Problems blocked = WriteSysfsWithin(interface.syspath + "/authorized", "0");
         problems.insert(problems.end(), blocked.begin(), blocked.end());
-        return problems;
     }
-    // The device is gone: the detached mount and its writers reach nothing.
-    for (const std::string& target : busy)
-        ::umount2(target.c_str(), MNT_DETACH);
+    if (problems.empty()) {
+        // The device is gone: the detached mounts and their writers reach nothing.
+        for (const auto& [id, handle] : handles)
+            Detach(id, handle);
+    } else {
+        problems.push_back("not taken away, so that nothing written to it is lost");
+    }
     for (const int root : frozen) {
         ::ioctl(root, FITHAW, 0);
         ::close(root);
     }
-    const Problems unblocked = UnblockInterface(interface);
-    problems.insert(problems.end(), unblocked.begin(), unblocked.end());
+    return problems;
+}
+
+Problems ReattachReadOnly(const UsbStorageInterface& interface) {
+    Problems problems = BlockInterface(interface);
+    if (problems.empty())
+        problems = UnblockInterface(interface);
     return problems;
 }
 

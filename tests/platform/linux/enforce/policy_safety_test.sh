@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # What varnholt-policy claims, records and trusts, tried as a hostile user and a careless admin
 # would: over a fake sysfs, in a mount namespace with a journal socket of its own, which a small
-# reader writes out. Usage: policy_safety_test.sh VARNHOLT_POLICY MANUAL_PAGE_SOURCE POSTINST
+# reader writes out. Usage: policy_safety_test.sh VARNHOLT_POLICY MANUAL_PAGE_SOURCE POSTINST POSTRM
 set -euo pipefail
-policy=$(realpath "$1") man=$(realpath "$2") postinst=$(realpath "$3") self=$(realpath "$0") usb=/devices/pci0000:00/0000:00:14.0/usb1/1-1
+policy=$(realpath "$1") man=$(realpath "$2") postinst=$(realpath "$3") postrm=$(realpath "$4") self=$(realpath "$0") usb=/devices/pci0000:00/0000:00:14.0/usb1/1-1
 serial='%s%n $(touch /run/owned); `id` "q'"'"'"'
-if [[ -z ${4:-} ]]; then exec unshare -m "$self" "$policy" "$man" "$postinst" --namespace; fi
-if [[ $4 == --namespace ]]; then
+if [[ -z ${5:-} ]]; then exec unshare -m "$self" "$policy" "$man" "$postinst" "$postrm" --namespace; fi
+if [[ $5 == --namespace ]]; then
     mount --make-rprivate /
     for folder in /run /etc/udev/rules.d /var/lib; do mkdir -p $folder && mount -t tmpfs tmpfs $folder; done
     # A /dev of its own, where the syslog socket can be.
@@ -16,7 +16,7 @@ if [[ $4 == --namespace ]]; then
         A:idProduct=5581 "A:serial=$serial" A:manufacturer=SanDisk A:product=Ultra '' "P: $usb/1-1:1.0" \
         E:SUBSYSTEM=usb E:DEVTYPE=usb_interface E:DRIVER=usb-storage A:authorized=1 A:bInterfaceClass=08 |
         sed 's/^\([EA]\):/\1: /' >/run/devices.umockdev
-    exec umockdev-run -d /run/devices.umockdev -- "$self" "$policy" "$man" "$postinst" --testbed
+    exec umockdev-run -d /run/devices.umockdev -- "$self" "$policy" "$man" "$postinst" "$postrm" --testbed
 fi
 # The reader: each datagram of the journal's native protocol as one JSON object per line.
 cat >/run/journal.py <<'PY'
@@ -60,10 +60,17 @@ check "journal: mode from and to, who asked; the device blocked, a hostile seria
         VARNHOLT_MANUFACTURER=SanDisk VARNHOLT_PRODUCT=Ultra VARNHOLT_KERNEL_NAME=1-1:1.0 VARNHOLT_SYSPATH=/sys$usb/1-1:1.0 && [[ ! -e /run/owned ]]'
 echo 1 >/sys$usb/1-1:1.0/authorized
 check "at plug: udev hands the command only the device's path, which records the rest; status 5 for the device" \
-    'status_is 5 drift && [[ $(udevadm test --action=add /sys$usb/1-1:1.0 2>&1) == *"run: '"'$policy plugged blocked $usb/1-1:1.0'"'"* ]] &&
+    'status_is 5 drift && [[ $(udevadm test --action=add /sys$usb/1-1:1.0 2>&1) == *"run: '"'$VARNHOLT_INSTALLED_POLICY plugged blocked $usb/1-1:1.0'"'"* ]] &&
      "$policy" plugged blocked $usb/1-1:1.0 && journal MESSAGE_ID=$(documented 2) VARNHOLT_AT_PLUG=1 "VARNHOLT_SERIAL=$serial"'
 echo 0 >/sys$usb/1-1:1.0/authorized && run set readwrite
 check "journal: the device given back" 'journal MESSAGE_ID=$(documented 4) VARNHOLT_ACTION=unblocked VARNHOLT_KERNEL_NAME=1-1:1.0'
+# A device that cannot be taken away is left in place, and status says why.
+attribute=$UMOCKDEV_DIR/sys$usb/1-1:1.0/authorized
+rm $attribute && mkdir $attribute && run set disable
+check "a device that cannot be pulled: exit 1; status names it and why" \
+    '[[ $status == 1 ]] && grep -q "left in place by the last apply: .*authorized" <<<"$("$policy" status)" &&
+     [[ $("$policy" status --json) == *"\"held_back\":\"cannot open /sys"* ]]'
+rmdir $attribute && echo 0 >$attribute && run set readwrite
 
 # The hive gone and the rules impossible to write: the readwrite rules stay, so never exit 3.
 rm $hive
@@ -92,11 +99,24 @@ mkdir /run/stubs && for tool in deb-systemd-helper deb-systemd-invoke systemctl;
 run set readwrite && chmod 777 /var/lib/varnholt && chown nobody $hive && chmod 666 $hive
 PATH=/run/stubs:$PATH sh "$postinst" configure
 check "postinst takes back a hive and folder others could write" '[[ $(stat -c %a:%u /var/lib/varnholt $hive | paste -sd" ") == "755:0 644:0" ]]'
+# A lock others could open, held by a user: root takes it before it replaces it, so root's write
+# waits for theirs and the two never hold the hive at once.
 install -m 644 /dev/null $hive.lock
-setpriv --reuid=nobody --regid=nogroup --clear-groups bash -c 'exec 9<"$0" && flock -x 9 && exec sleep 30' $hive.lock & holder=$!
-sleep 0.3 && status=0 && timeout 3 "$policy" set readwrite >/run/out 2>/run/err || status=$?
-kill $holder
-check "a 0644 lock held by a user: root's write goes on, the lock replaced by root's own" '[[ $status == 0 && $(stat -c %a $hive.lock) == 600 ]]'
+setpriv --reuid=nobody --regid=nogroup --clear-groups bash -c 'exec 9<"$0" && flock -x 9 && exec sleep 1.5' $hive.lock & holder=$!
+until ! flock -n $hive.lock true; do sleep 0.05; done # held
+status=0 && start=$(date +%s%N) && timeout 5 "$policy" set readwrite >/run/out 2>/run/err || status=$?
+waited=$((($(date +%s%N) - start) / 1000000)) && wait $holder
+check "a 0644 lock held by a user: root's write waits for it ($waited ms), then the lock is root's alone" \
+    '[[ $status == 0 && $waited -ge 500 && $(stat -c %a:%u $hive.lock) == 600:0 ]]'
+mount -o remount,ro /var/lib && run set disable && mount -o remount,rw /var/lib
+check "a read-only /var: the write refused as such, with its number" \
+    '[[ $status == 1 ]] && grep -q "Read-only file system" /run/err && grep -q "error -2147024877" /run/err && ! grep -q "Invalid root" /run/err'
+run $'\e[2J\nset' $'disable\x7f'
+check "a usage error shows control characters escaped" '[[ $status == 2 ]] && grep -qF "\x1b[2J\x0aset" /run/err && ! grep -q $'"'"'\e'"'"' /run/err'
+mount -t tmpfs -o mode=0777 tmpfs "$(dirname "$VARNHOLT_INSTALLED_POLICY")" && run set disable
+check "the installed program in a folder users may write: rules that never run it, exit 1 naming it" \
+    '[[ $status == 1 ]] && grep -q "writable by users other than its owner" /run/err && ! grep -q RUN+=.*plugged $rules && grep -q "mode: disable" $rules'
+umount "$(dirname "$VARNHOLT_INSTALLED_POLICY")" && run set readwrite
 
 mkfifo /run/fifo
 for target in /run/fifo /dev/zero; do
@@ -113,5 +133,7 @@ rm /run/varnholt
 rm /run/systemd/journal/socket && python3 -c 'import socket; s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
 s.bind("/dev/log"); s.settimeout(5); open("/run/syslog", "wb").write(s.recv(4096))' & sleep 0.3 && run set disable && wait $!
 check "no journal: syslog" 'grep -q "mode changed from readwrite to disable.*\[$(documented 1)\]" /run/syslog'
+rm -f $rules && mkdir -p $rules/inside && PATH=/run/stubs:$PATH sh "$postrm" purge >/run/out 2>/run/err && status=0 || status=$?
+check "purge with a folder at the rules' name: exit 0, nothing left" '[[ $status == 0 && ! -e $rules && ! -e /var/lib/varnholt ]]'
 echo "$failures failure(s)"
 ((failures == 0))

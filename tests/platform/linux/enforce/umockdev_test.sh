@@ -22,6 +22,8 @@ if [[ $2 == --namespace ]]; then
         device "$pci/$reader/rtsx_usb_sdmmc.4/mmc_host/mmc0" SUBSYSTEM=mmc_host
         interface usb2/2-3/2-3:1.0 ff rtsx_usb
         disk "$pci/usb1/1-1/1-1:1.1/host6/target6:0:0/6:0:0:0" sdx 250
+        device "$pci/usb1/1-1/1-1:1.1/host6/target6:0:0/6:0:0:0/scsi_generic/sg0" SUBSYSTEM=scsi_generic \
+            DEVNAME=/dev/sg0 MAJOR=21 MINOR=0 dev=21:0
         interface usb1/1-1/1-1:1.1 08 usb-storage
         interface usb1/1-1/1-1:1.0 03 usbhid
         interface usb1/1-2/1-2:1.0 03 usbhid
@@ -43,7 +45,7 @@ udev_test() { # udev_test ACTION DEVPATH: udevadm's report; it exits 0 on a bad 
     out=$(udevadm test --action="$1" "/sys$2" 2>&1)
     ! grep -i 61-varnholt.rules <<<"$out" | grep -v 'Command "' | grep -Ei 'invalid|error|fail|unknown|ignor' >&2
 }
-run_programs() { sed -n "s/^run: '\(.*\)'\$/\1/p" <<<"$out" | sh; } # what udevadm test only shows
+run_programs() { sed -n "s/^run: '\(.*\)'\$/\1/p" <<<"$out" | sed "s|^$VARNHOLT_INSTALLED_POLICY |$policy |" | sh; } # what udevadm test only shows
 untouched() { for path in "${@:2}"; do udev_test "$1" "$path" && ! grep -q VARNHOLT <<<"$out" || return 1; done; }
 
 echo '[broken' >/var/lib/varnholt/machine.reg
@@ -76,6 +78,9 @@ check "readonly: udev sets USB disks read-only, mounted read-only; one it cannot
     'udev_test change $composite/1-1:1.1/host6/target6:0:0/6:0:0:0/block/sdx && grep -q "blockdev --setro /dev/sdx" <<<"$out" &&
      grep -q "MODE 0440" <<<"$out" && grep -q UDISKS_MOUNT_OPTIONS_DEFAULTS=ro <<<"$out" && grep -qx SYSTEMD_READY=0 <<<"$out" &&
      untouched change $ata/block/sdz'
+sg=$composite/1-1:1.1/host6/target6:0:0/6:0:0:0/scsi_generic/sg0
+check "readonly: the disk's SCSI generic node is root's alone, whatever group the distribution gives it" \
+    'udev_test add $sg && grep -qE "61-varnholt.rules:[0-9]+ MODE 0600" <<<"$out" && grep -E "61-varnholt.rules:[0-9]+ GROUP 0" <<<"$out" >/dev/null'
 run set disable && run reset
 check "reset: no rules file, storage authorized again" '[[ $status == 0 && ! -e $rules ]] && authorized 1 ${storage[*]}'
 echo "$failures failure(s)"
