@@ -3,10 +3,11 @@
 // spoken messages, and the way back to the user's accessibility bus after the admin prompt.
 #pragma once
 
+#include <QAccessible>
+
 #include <optional>
 #include <string>
 
-class QString;
 class QWidget;
 
 namespace varnholt::platform::qt {
@@ -14,10 +15,14 @@ namespace varnholt::platform::qt {
 // Once per process, before any window is shown.
 void InstallAccessibility();
 
+// What accessibility clients take a plain widget for (a filler without it).
+void SetAccessibleRole(QWidget* widget, QAccessible::Role role);
+
 // A plain widget that accessibility clients see as a group of controls, named `name`.
 QWidget* MakeAccessibleGroup(QWidget* parent, const QString& name);
 
-// Reads `text` out at once, as a message of `source`, wherever the focus is.
+// Reads `text` out at once, as a message of `source`'s window, wherever its focus is; an empty
+// text takes the last message back.
 void Announce(QWidget* source, const QString& text);
 
 // The user's accessibility bus, to hand to the elevated run (which pkexec gives a clean

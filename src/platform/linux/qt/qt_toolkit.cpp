@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFont>
+#include <QFontInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -212,13 +213,15 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
     const ui::WindowDescription& description = window.description();
     form_->setObjectName(ToQString(description.name));
     form_->setWindowTitle(ToQString(description.caption));
-    // The layouts in twips were made for the narrow 8-point Windows dialog font; the toolkit's
-    // own family at that size, in its narrower cut where it has one, keeps each caption inside
+    SetAccessibleRole(form_, description.main_window ? QAccessible::Window : QAccessible::Dialog);
+    // The layouts in twips were made for the narrow 8-point Windows dialog font and grow with
+    // the desktop's font (Pixels); its narrower cut, where it has one, keeps each caption inside
     // its control.
-    QFont font = form_->font();
-    font.setPointSize(kDialogFontPoints);
+    QFont font = QApplication::font();
     font.setStretch(QFont::SemiCondensed);
     form_->setFont(font);
+    // Focus is drawn from the start, and after a click too, not only once a key has moved it.
+    form_->setAttribute(Qt::WA_KeyboardFocusChange);
     form_->setFixedSize(toolkit.Pixels(description.client_width),
                         toolkit.Pixels(description.client_height));
 
@@ -366,6 +369,8 @@ QWidget* QtWindowView::MakeWidget(ui::Control& control) {
         case ui::ControlKind::kPictureBox: {
             auto* widget = new QLabel(form_);
             widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            // The bitmaps fill their box at 8 points; the box grows with the font.
+            widget->setScaledContents(true);
             return widget;
         }
     }
@@ -409,7 +414,7 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
         case ui::ControlKind::kLabel: {
             const QString caption = ToQString(static_cast<const ui::Label&>(control).caption());
             static_cast<QLabel*>(widget)->setText(caption);
-            if (built_ && control.description().announces_caption && !caption.isEmpty()) {
+            if (built_ && control.description().announces_caption) {
                 Announce(widget, caption);
             }
             break;
@@ -458,6 +463,11 @@ QtToolkit::QtToolkit()
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         pixels_per_twip_ = screen->logicalDotsPerInch() / kTwipsPerInch;
     }
+    // Qt clears this on a click; the windows keep their focus drawn.
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
+        if (now != nullptr && dynamic_cast<FormWidget*>(now->window()) != nullptr)
+            now->window()->setAttribute(Qt::WA_KeyboardFocusChange);
+    });
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/varnholt.ico")));
     // The window flow says when the process ends, through Quit.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -515,7 +525,8 @@ void QtToolkit::ShowErrorReport(const std::string& text) {
 }
 
 int QtToolkit::Pixels(int twips) const {
-    return static_cast<int>(std::lround(twips * pixels_per_twip_));
+    const double points = QFontInfo(QApplication::font()).pointSizeF();
+    return static_cast<int>(std::lround(twips * pixels_per_twip_ * points / kDialogFontPoints));
 }
 
 }  // namespace varnholt::platform::qt
