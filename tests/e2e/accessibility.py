@@ -21,7 +21,7 @@ def soon(get):  # asks again for five seconds, taking in events meanwhile
 bus = Gio.bus_get_sync(Gio.BusType.SESSION, None).call_sync("org.a11y.Bus", "/org/a11y/bus",
     "org.a11y.Bus", "GetAddress", None, GLib.VariantType("(s)"), 0, 5000, None).unpack()[0]
 events = []
-for kind in ("object:text-changed", "object:announcement"):
+for kind in ("object:text-changed", "object:property-change:accessible-description"):
     pyatspi.Registry.registerEventListener(lambda e: events.append((e.type, str(e.any_data))), kind)
 env = {name: value for name, value in os.environ.items() if not name.startswith(("DBUS", "AT_SPI"))}
 run = subprocess.Popen([program, "--accessibility-bus=" + bus], env=env)
@@ -34,7 +34,7 @@ def window(title, expected):  # checks the role and name of each control; return
     return {c.name: c for c in controls}
 
 def hive_holds(path, value): return soon(lambda: os.path.exists(path) and value in open(path, encoding="utf-16").read())
-def announced(text): return soon(lambda: ("object:announcement", text) in events)
+def announced(text): return soon(lambda: ("object:property-change:accessible-description", text) in events)
 
 login = window("Login", [("password text", "Password"), ("label", "Initial Password: mango"), ("push button", "Login")])
 subprocess.run(["xdotool", "search", "--name", "^Login$", "windowfocus", "--sync"], check=True)

@@ -33,6 +33,8 @@ constexpr int kBusQueryMilliseconds = 2000;
 
 // The control whose description carries the message last read out, while it does.
 QPointer<QWidget> described;
+// The text box taking the focus, while it does.
+const QLineEdit* entering = nullptr;
 
 // Whatever handled updates before (normally nothing: then Qt passes them to its bridge).
 QAccessible::UpdateHandler previous_update_handler = nullptr;
@@ -109,6 +111,10 @@ void Update(QAccessibleEvent* event) {
         SendDescriptionChanged(event);
         return;
     }
+    const bool caret = event->type() == QAccessible::TextCaretMoved ||
+                       event->type() == QAccessible::TextSelectionChanged;
+    if (caret && entering != nullptr && event->object() == entering)
+        return;  // told again once the focus is
     MaskPasswordText(event);
 }
 
@@ -169,6 +175,24 @@ void InstallAccessibility() {
             described = nullptr;
         }
     });
+}
+
+void EnterTextBox(QLineEdit* box, const std::function<void()>& focus_in) {
+    entering = box;
+    focus_in();
+    entering = nullptr;
+    QMetaObject::invokeMethod(
+        box,
+        [box] {
+            if (box->hasSelectedText()) {
+                QAccessibleTextSelectionEvent selection(box, box->selectionStart(),
+                                                        box->selectionEnd());
+                QAccessible::updateAccessibility(&selection);
+            }
+            QAccessibleTextCursorEvent cursor(box, box->cursorPosition());
+            QAccessible::updateAccessibility(&cursor);
+        },
+        Qt::QueuedConnection);
 }
 
 void SetAccessibleRole(QWidget* widget, QAccessible::Role role) {

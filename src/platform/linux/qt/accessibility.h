@@ -5,15 +5,22 @@
 
 #include <QAccessible>
 
+#include <functional>
 #include <optional>
 #include <string>
 
+class QLineEdit;
 class QWidget;
 
 namespace varnholt::platform::qt {
 
 // Once per process, before any window is shown.
 void InstallAccessibility();
+
+// Runs a text box's focus-in. Qt tells of its caret (and of the text Tab selects) before it tells
+// of the focus, and Orca, taking the caret's move for the focus, never names the box: what the
+// box tells meanwhile is told again after the focus.
+void EnterTextBox(QLineEdit* box, const std::function<void()>& focus_in);
 
 // What accessibility clients take a plain widget for (a filler without it).
 void SetAccessibleRole(QWidget* widget, QAccessible::Role role);

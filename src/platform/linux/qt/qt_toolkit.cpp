@@ -142,6 +142,9 @@ class ModelLineEdit final : public QLineEdit {
         form_.Send([&box] { box.KeyDown(); });
         QLineEdit::keyPressEvent(event);
     }
+    void focusInEvent(QFocusEvent* event) override {
+        EnterTextBox(this, [this, event] { QLineEdit::focusInEvent(event); });
+    }
 
   private:
     FormWidget& form_;
