@@ -10,12 +10,9 @@ int main(int argc_given, char** argv_given) {
     // Nothing of Qt's windows starts before the administrator prompt has been answered.
     if (const std::optional<int> status = varnholt::platform::qt::RunAsRootThroughPkexec())
         return *status;
-    // The program takes no command line but what the run before the prompt hands over (read
-    // below); Qt sees only its name.
-    int argc = 1;
-    char name[] = "varnholt";
-    char* argv[] = {name, nullptr};
-    QApplication application(argc, argv);
+    // Qt takes its own options (-style, -stylesheet and the like) out of the command line; the
+    // program itself takes none but what the run before the prompt hands over (read below).
+    QApplication application(argc_given, argv_given);
     varnholt::platform::qt::UseHandedOverAccessibilityBus(argc_given, argv_given);
     varnholt::platform::qt::QtToolkit toolkit;
     const int status = varnholt::app::RunProgram(toolkit, [] { QApplication::exec(); });

@@ -18,6 +18,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyleOption>
+#include <QStylePainter>
 #include <QThread>
 
 #include <algorithm>
@@ -100,6 +102,27 @@ class ModelButton final : public Button {
                 option->setFocusPolicy(Qt::StrongFocus);
             }
         }
+    }
+};
+
+// Some styles (Fusion among them) draw a focused button as they draw the default one: the
+// style's focus frame goes inside, so that the focus shows on the default button too.
+class FocusFramedButton final : public QPushButton {
+  public:
+    using QPushButton::QPushButton;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        QPushButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QStyleOptionButton button;
+        initStyleOption(&button);
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &button, this);
+        frame.backgroundColor = palette().color(QPalette::Button);
+        QStylePainter(this).drawPrimitive(QStyle::PE_FrameFocusRect, frame);
     }
 };
 
@@ -223,8 +246,6 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
     QFont font = QApplication::font();
     font.setStretch(QFont::SemiCondensed);
     form_->setFont(font);
-    // Focus is drawn from the start, and after a click too, not only once a key has moved it.
-    form_->setAttribute(Qt::WA_KeyboardFocusChange);
     form_->setFixedSize(toolkit.Pixels(description.client_width),
                         toolkit.Pixels(description.client_height));
 
@@ -298,7 +319,7 @@ QWidget* QtWindowView::MakeWidget(ui::Control& control) {
     switch (description.kind) {
         case ui::ControlKind::kCommandButton: {
             auto& button = static_cast<ui::CommandButton&>(control);
-            auto* widget = new QPushButton(caption, form_);
+            auto* widget = new FocusFramedButton(caption, form_);
             widget->setAutoDefault(false);
             if (description.default_button) {
                 widget->setDefault(true);
@@ -416,7 +437,12 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
         }
         case ui::ControlKind::kLabel: {
             const QString caption = ToQString(static_cast<const ui::Label&>(control).caption());
-            static_cast<QLabel*>(widget)->setText(caption);
+            auto* label = static_cast<QLabel*>(widget);
+            label->setText(caption);
+            // The layouts were made for another font: a caption a line's leading taller than its
+            // box takes the room below rather than lose its last line.
+            label->resize(label->width(), std::max(toolkit_.Pixels(control.description().height),
+                                                   label->heightForWidth(label->width())));
             if (built_ && control.description().announces_caption) {
                 Announce(widget, caption);
             }
@@ -466,7 +492,8 @@ QtToolkit::QtToolkit()
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         pixels_per_twip_ = screen->logicalDotsPerInch() / kTwipsPerInch;
     }
-    // Qt clears this on a click; the windows keep their focus drawn.
+    // Focus is drawn from the moment a window opens and after a click too, not only once a key
+    // has moved it (Qt clears this at each other move).
     QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
         if (now != nullptr && dynamic_cast<FormWidget*>(now->window()) != nullptr)
             now->window()->setAttribute(Qt::WA_KeyboardFocusChange);
@@ -528,7 +555,9 @@ void QtToolkit::ShowErrorReport(const std::string& text) {
 }
 
 int QtToolkit::Pixels(int twips) const {
-    const double points = QFontInfo(QApplication::font()).pointSizeF();
+    // The size asked for, as the font's own hinting may round it; a font given in pixels has none.
+    const QFont font = QApplication::font();
+    const double points = font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF();
     return static_cast<int>(std::lround(twips * pixels_per_twip_ * points / kDialogFontPoints));
 }
 

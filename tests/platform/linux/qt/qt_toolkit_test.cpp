@@ -1,6 +1,7 @@
 // The real windows on Qt, used through Qt's own input path as a user would use them, so that
 // modality, focus, default buttons and hit-testing take part; and the toolkit's bitmaps and report.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -41,6 +42,30 @@ void Type(QWidget* form, const char* text) {
         QTest::keyClick(form->windowHandle(), *text);
 }
 
+QImage Looks(QWidget* form, const char* control) {
+    return form->findChild<QWidget*>(control)->grab().toImage();
+}
+
+// The controls whose caption needs more room than they have (a text box scrolls instead), or
+// that overlap.
+QStringList Clipped(QWidget* form) {
+    QStringList clipped;
+    for (auto* control : form->findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<QLabel*>(control);
+        const bool text_box = qobject_cast<QLineEdit*>(control) != nullptr;
+        const QSize needs = label != nullptr && label->pixmap().isNull()
+                                ? QSize(0, label->heightForWidth(label->width()))
+                                : control->sizeHint();
+        if (needs.height() > control->height() || (!text_box && needs.width() > control->width()))
+            clipped << control->objectName();
+        for (auto* other :
+             control->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (other != control && other->geometry().intersects(control->geometry()))
+                clipped << control->objectName() + " overlaps " + other->objectName();
+    }
+    return clipped;
+}
+
 }  // namespace
 
 class QtToolkitTest : public QObject {
@@ -49,6 +74,7 @@ class QtToolkitTest : public QObject {
     std::shared_ptr<testing::MemoryHive> hive;
     QtToolkit toolkit;
     std::unique_ptr<app::Application> application;
+    const QFont desktop_font = QApplication::font();
 
     RegValue Stored(const char* name) const { return hive->values.at(name); }
 
@@ -66,6 +92,7 @@ class QtToolkitTest : public QObject {
         application = std::make_unique<app::Application>(toolkit, [](int) {});
     }
     void cleanup() {
+        QApplication::setFont(desktop_font);
         application.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
@@ -82,6 +109,13 @@ class QtToolkitTest : public QObject {
         QCOMPARE(login->findChild<QLineEdit*>("Text1")->displayText(), QString("*****"));
         Press(login, Qt::Key_Return);
         QCOMPARE(login->findChild<QLabel*>("Label1")->text(), QString("Error password"));
+        // Screen readers hear the refusal as the focused box's description, and the windows'
+        // roles; the message goes once the focus does.
+        QCOMPARE(login->focusWidget()->accessibleDescription(), QString("Error password"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(login)->role(), QAccessible::Dialog);
+        Press(login, Qt::Key_Tab);
+        QCOMPARE(login->findChild<QWidget*>("Text1")->accessibleDescription(), QString());
+        Press(login, Qt::Key_Tab, Qt::ShiftModifier);
         Press(login, Qt::Key_A, Qt::ControlModifier);
         Type(login, "mango");
         Press(login, Qt::Key_Return);
@@ -89,6 +123,7 @@ class QtToolkitTest : public QObject {
         QWidget* main = Shown("Form1");
         QVERIFY(main);
         QCOMPARE(main->focusWidget()->objectName(), QString("Command1"));  // first tab stop
+        QCOMPARE(QAccessible::queryAccessibleInterface(main)->role(), QAccessible::Window);
         Click(main, "Optionr");
         QCOMPARE(Stored(policy_value::kWriteProtect), RegValue(1));
         QCOMPARE(main->findChild<QLabel*>("Image1")->pixmap().toImage(),
@@ -129,6 +164,36 @@ class QtToolkitTest : public QObject {
         QCOMPARE(main->focusWidget()->objectName(), QString("Command1"));
         Click(main, "Optionrw");
         QCOMPARE(Stored(policy_value::kWriteProtect), RegValue(0));
+    }
+
+    // The layout grows with the desktop font, so that no caption is cut off at any size; the
+    // focus shows from the start, unlike the default button's frame, also after a click.
+    void everyCaptionFitsAndTheFocusShowsAtEveryFontSize_data() {
+        QTest::addColumn<int>("points");
+        for (int points : {8, 11, 16, 24})
+            QTest::addRow("%d pt", points) << points;
+    }
+    void everyCaptionFitsAndTheFocusShowsAtEveryFontSize() {
+        QFETCH(int, points);
+        QApplication::setFont(QFont(desktop_font.family(), points));
+        application->Main();
+        QWidget* login = Shown("Login");
+        QVERIFY(QTest::qWaitForWindowActive(login));
+        QCOMPARE(Clipped(login).join(" "), QString());
+        Type(login, "mango");
+        const QImage login_unfocused = Looks(login, "Command1");
+        Press(login, Qt::Key_Tab);
+        QVERIFY(Looks(login, "Command1") != login_unfocused);
+        Press(login, Qt::Key_Return);
+        QWidget* main = Shown("Form1");
+        QVERIFY(QTest::qWaitForWindowActive(main));
+        QCOMPARE(main->width(), std::lround(4905 * points / 120.0));  // 15 twips a pixel at 8 pt
+        QCOMPARE(Clipped(main).join(" "), QString());
+        const QImage focused = Looks(main, "Command1"), check_box = Looks(main, "Check1");
+        Click(main, "Check1");
+        Click(main, "Check1");
+        QVERIFY(Looks(main, "Command1") != focused);
+        QVERIFY(Looks(main, "Check1") != check_box);
     }
 
     void picturesAreFoundByTheirNamesOnly() {
