@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyleFactory>
 #include <QStyleOption>
 #include <QStylePainter>
 #include <QThread>
@@ -47,6 +48,9 @@ QString ToQString(std::string_view text) {
 // and never the last character typed for a moment, as some platform themes would have them do.
 class PasswordCharacterStyle final : public QProxyStyle {
   public:
+    // Over the application's own style, whatever chose it (also a style set in code, which
+    // QProxyStyle would not follow).
+    PasswordCharacterStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* return_data) const override {
         if (hint == SH_LineEdit_PasswordMaskDelay) {
