@@ -166,6 +166,10 @@ void Describe(QWidget* widget, const QString& text) {
 }  // namespace
 
 void InstallAccessibility() {
+    // A second toolkit in the process would make the handler its own predecessor.
+    static bool installed = false;
+    if (std::exchange(installed, true))
+        return;
     previous_update_handler = QAccessible::installUpdateHandler(Update);
     QAccessible::installFactory(RoleInterface);
     // The message stays with the control it was read out on only while that has the focus.

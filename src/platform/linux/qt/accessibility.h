@@ -14,7 +14,7 @@ class QWidget;
 
 namespace varnholt::platform::qt {
 
-// Once per process, before any window is shown.
+// Before any window is shown; once is enough.
 void InstallAccessibility();
 
 // Runs a text box's focus-in. Qt tells of its caret (and of the text Tab selects) before it tells
