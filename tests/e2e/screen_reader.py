@@ -2,7 +2,7 @@
 # every window by keys alone. Orca speaks to no server; what it would have said is in its log.
 import os, re, subprocess, sys, tempfile, time
 
-prefs = tempfile.mkdtemp()
+prefs = tempfile.mkdtemp(dir=os.environ["HOME"])  # the private session's scratch folder
 log = os.path.join(prefs, "debug.log")
 with open(os.path.join(prefs, "user-settings.conf"), "w") as f:
     f.write('{"general": {"speechServerFactory": "none", "speechFactoryModules": []}, "pronunciations": {},'

@@ -190,6 +190,15 @@ class QtToolkitTest : public QObject {
         Click(main, "Check1");
         QVERIFY(Looks(main, "Command1") != focused);
         QVERIFY(Looks(main, "Check1") != check_box);
+        QString dialog_clipped = "no dialog";
+        QTimer::singleShot(0, [&] {  // runs in the dialog's own event loop
+            if (QWidget* dialog = Shown("SetPassword")) {
+                dialog_clipped = Clipped(dialog).join(" ");
+                dialog->windowHandle()->close();
+            }
+        });
+        Click(main, "Command1");
+        QCOMPARE(dialog_clipped, QString());
     }
 
     void picturesAreFoundByTheirNamesOnly() {
