@@ -44,7 +44,8 @@ for keys, expected in steps:
     said = lambda: spoken()[heard:]
     soon(lambda: holds(said(), expected) and said().count("*") >= stars)
     time.sleep(0.5)  # anything more is said by now
-    lines, heard = said(), heard + len(said())
+    lines = said()
+    heard += len(lines)
     ok = holds(lines, expected) and lines.count("*") == stars
     print(f"{'ok' if ok else 'FAIL'}: {keys or 'start'}: Orca says {lines}" + ("" if ok else f", expected {expected}, {stars} '*'"))
     failures += not ok
