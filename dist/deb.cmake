@@ -5,10 +5,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Beyond the linked libraries: the prompt at start, Qt's platform plugins to reach a display
-# at all, and xhost for Wayland sessions only.
+# Beyond the linked libraries: the prompt at start and Qt's platform plugins to reach a
+# display at all.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${dist_build}/postinst ${dist_build}/prerm ${dist_build}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

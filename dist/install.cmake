@@ -15,6 +15,8 @@ set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/varnholt)
 
 install(TARGETS varnholt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS varnholt-policy RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+# The root helper behind an ordinary user's window: no one's command, so not on PATH.
+install(TARGETS varnholt-machine-writer RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/varnholt)
 
 # The units that run apply at boot and whenever the hive changes: where pkg-config says
 # (Debian 12: /lib/systemd/system), and in an RPM where Fedora, RHEL and openSUSE keep them.
@@ -44,10 +46,10 @@ install(FILES ${dist_linux}/varnholt-policy.bash-completion
     DESTINATION ${VARNHOLT_BASH_COMPLETION_DIR} RENAME varnholt-policy)
 
 # The menu entry, its icons and the polkit action through which an ordinary user's start
-# asks for the administrator password.
+# asks for the administrator password to start the helper.
 install(FILES ${dist_linux}/varnholt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/res/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-set(VARNHOLT_INSTALLED_PROGRAM ${CMAKE_INSTALL_FULL_BINDIR}/varnholt)
+set(VARNHOLT_INSTALLED_HELPER ${CMAKE_INSTALL_FULL_LIBEXECDIR}/varnholt/varnholt-machine-writer)
 configure_file(${dist_linux}/org.varnholt.varnholt.policy.in
     ${dist_build}/org.varnholt.varnholt.policy @ONLY)
 install(FILES ${dist_build}/org.varnholt.varnholt.policy

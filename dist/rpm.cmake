@@ -31,7 +31,7 @@ file(GLOB_RECURSE icon_dirs LIST_DIRECTORIES true RELATIVE ${PROJECT_SOURCE_DIR}
 list(FILTER icon_dirs EXCLUDE REGEX "\\.(png|svg)$")
 list(TRANSFORM icon_dirs PREPEND /usr/share/icons/)
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-    /usr/sbin /usr/lib/systemd /usr/lib/systemd/system /usr/share/applications
+    /usr/sbin /usr/libexec /usr/lib/systemd /usr/lib/systemd/system /usr/share/applications
     /usr/share/icons ${icon_dirs} /usr/share/man /usr/share/man/man1 /usr/share/man/man8
     /usr/share/polkit-1 /usr/share/polkit-1/actions
     /usr/share/bash-completion /usr/share/bash-completion/completions)

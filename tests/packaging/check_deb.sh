@@ -27,9 +27,9 @@ for needed in libc6 libqt6widgets6 libssl3 pkexec qt6-qpa-plugins; do
     [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 [[ $depends != *-dev* ]] || fail "Depends names a development package: $depends"
-grep -q '>/usr/bin/varnholt</annotate>' \
+grep -q '>/usr/libexec/varnholt/varnholt-machine-writer</annotate>' \
     "$work/root/usr/share/polkit-1/actions/org.varnholt.varnholt.policy" ||
-    fail "the polkit action does not name the installed program"
+    fail "the polkit action does not name the installed helper"
 
 version=$("$work/root/usr/sbin/varnholt-policy" --version)
 [[ $version == "varnholt-policy $(dpkg-deb -f "$deb" Version)" ]] || fail "--version: $version"

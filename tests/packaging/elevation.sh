@@ -1,78 +1,64 @@
 #!/usr/bin/env bash
-# Started by an ordinary user, the program asks a pkexec on PATH to run it and waits; on
-# Wayland it lets root into the display for that run only. Stand-ins record what they were
-# asked. Needs root to become another user; skips (77) otherwise.
+# elevation.sh VARNHOLT HELPER POLKIT_ACTION: an ordinary user's start through the real pkexec
+# and polkit, in a private mount namespace with its own system bus: the window's process stays
+# the user's, the helper beside it is root's and ends with it, and a refused prompt opens no
+# window; what it writes, machine_writer_tests and the accessibility test show. Needs root to
+# become other users; skips (77) otherwise.
 set -euo pipefail
-[[ $(id -u) -eq 0 ]] || { echo "needs root to run the program as nobody"; exit 77; }
-
+[[ $(id -u) -eq 0 ]] || { echo "SKIP: needs root to run the program as nobody"; exit 77; }
+[[ -u /usr/bin/pkexec && -x /usr/lib/polkit-1/polkitd ]] && command -v dbus-daemon >/dev/null ||
+    { echo "SKIP: pkexec, polkitd or dbus-daemon is missing"; exit 77; }
+if [[ -z ${VARNHOLT_PRIVATE_POLKIT:-} ]]; then
+    export VARNHOLT_PRIVATE_POLKIT=1
+    exec unshare --mount --propagation private -- "$0" "$@"
+fi
+here=$(dirname "$0")
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-chmod 755 "$work"
-mkdir "$work/bin"
-# A copy the other user can reach, wherever the build folder is.
-install -m 755 "$1" "$work/varnholt"
-# One stand-in for both: xhost without arguments lists who may connect; every other call is
-# logged, and pkexec ends with the status the case gives it.
-cat >"$work/bin/pkexec" <<'STUB'
-#!/bin/sh
-name=$(basename "$0")
-[ "$name$#" = xhost0 ] && { echo "access control enabled"; [ -z "$ROOT_LISTED" ] || echo "SI:localuser:root"; exit 0; }
-echo "$name $*" >>"$LOG"
-[ "$name" = xhost ] && exit 0
-[ "$PKEXEC_STATUS" = 126 ] && printf 'Error executing command as another user: Not authorized\n\nThis incident has been reported.\n' >&2
-[ "$PKEXEC_STATUS" = hang ] && exec sleep 60
-exit "$PKEXEC_STATUS"
-STUB
-chmod 755 "$work/bin/pkexec" && ln -s pkexec "$work/bin/xhost"
+mount -t tmpfs -o mode=755 tmpfs "$work"
+polkit_pids=""
+trap 'kill $polkit_pids $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; umount -l "$work"; rm -rf "$work"' EXIT
+helper=$work/libexec/varnholt/varnholt-machine-writer
+install -D -m 755 "$1" "$work/bin/varnholt" && install -D -m 755 "$2" "$helper"
+source "$here/private_polkit.sh"
+private_polkit "$3" "$helper"
 
 failures=0
-# name | WAYLAND_DISPLAY | root already let in | pkexec's status | PATH | status | calls | stderr
-cases=(
-    "refused|||126|$work/bin:/usr/bin:/bin|126|pkexec $work/varnholt|not granted"
-    "wayland-granted|wayland-0||0|$work/bin:/usr/bin:/bin|0|xhost +SI:localuser:root,pkexec $work/varnholt,xhost -SI:localuser:root|"
-    "wayland-root-already-in|wayland-0|yes|3|$work/bin:/usr/bin:/bin|3|pkexec $work/varnholt|"
-    "no-pkexec|||0|/nonexistent|127||cannot start pkexec"
-)
-for row in "${cases[@]}"; do
-    IFS='|' read -r name wayland listed pkexec_status path want_status want_calls want_error <<<"$row"
-    install -m 666 /dev/null "$work/log"
+check() {  # what, actual, expected
+    if [[ $2 == "$3" ]]; then echo "ok   $1"; else echo "FAIL $1: got [$2], want [$3]"; failures=$((failures + 1)); fi
+}
+as() {  # user, command...: a command, so that $! is the program's own process
+    echo setpriv --reuid="$1" --regid="$(id -g "$1")" --clear-groups env -i PATH=/usr/bin:/bin
+}
+# A refused prompt, and no pkexec at all: one line on standard error, status 127 (pkexec's
+# for not authorized), no window.
+for row in "daemon|/usr/bin:/bin|not granted" "nobody|/nonexistent|cannot start pkexec"; do
+    IFS='|' read -r who path message <<<"$row"
     status=0
-    setpriv --reuid=nobody --regid=nogroup --clear-groups \
-        env -i PATH="$path" LOG="$work/log" PKEXEC_STATUS="$pkexec_status" \
-        WAYLAND_DISPLAY="$wayland" ROOT_LISTED="$listed" \
-        "$work/varnholt" >"$work/out" 2>"$work/err" || status=$?
-    calls=$(paste -sd, "$work/log")
-    errors=$(wc -l <"$work/err")
-    want_errors=$([[ -n $want_error ]] && echo 1 || echo 0)
-    if [[ $status != "$want_status" || $calls != "$want_calls" || $errors != "$want_errors" ]] ||
-        { [[ -n $want_error ]] && ! grep -q -- "$want_error" "$work/err"; }; then
-        echo "FAIL $name: status $status (want $want_status), calls [$calls] (want [$want_calls])"
-        sed 's/^/    stderr: /' "$work/err"
-        failures=$((failures + 1))
-    else
-        echo "ok   $name"
-    fi
+    $(as "$who") PATH="$path" QT_QPA_PLATFORM=offscreen /usr/bin/timeout 20 "$work/bin/varnholt" \
+        2>"$work/err" || status=$?
+    check "$message: status, lines" "$status $(wc -l <"$work/err") $(grep -c "$message" "$work/err")" "127 1 1"
 done
-# Root's display grant is taken back when the whole session of the program is killed (a closed
-# terminal, SIGKILL) while the prompt is open.
-install -m 666 /dev/null "$work/log"
-setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH="$work/bin:/usr/bin:/bin" \
-    LOG="$work/log" PKEXEC_STATUS=hang WAYLAND_DISPLAY=wayland-0 setsid "$work/varnholt" 2>/dev/null &
-disown
-for _ in $(seq 50); do grep -q pkexec "$work/log" && break; sleep 0.1; done
-kill -KILL -- -"$(ps -o pgid= $! | tr -d ' ')"
-for _ in $(seq 50); do grep -q "xhost -" "$work/log" && break; sleep 0.1; done
-if grep -q "xhost -SI:localuser:root" "$work/log"; then echo "ok   wayland-killed"; else
-    echo "FAIL wayland-killed: calls [$(paste -sd, "$work/log")]" && failures=$((failures + 1)); fi
-# The user's accessibility bus reaches the elevated run through pkexec's clean environment on
-# its command line; only a local socket does.
-for bus in unix:path=/run/user/1000/at-spi/bus tcp:host=example.org,port=1; do
-    install -m 666 /dev/null "$work/log"
-    setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH="$work/bin:/usr/bin:/bin" \
-        LOG="$work/log" PKEXEC_STATUS=0 AT_SPI_BUS_ADDRESS="$bus" "$work/varnholt" || true
-    want="pkexec $work/varnholt"
-    [[ $bus != unix:* ]] || want+=" --accessibility-bus=$bus"
-    [[ $(cat "$work/log") == "$want" ]] && echo "ok   bus $bus" ||
-        { echo "FAIL bus $bus: [$(cat "$work/log")]" && failures=$((failures + 1)); }
+
+# The window as the user, the helper as root beside it; the helper ends with the window,
+# however the window ends.
+for signal in TERM KILL; do
+    $(as nobody) QT_QPA_PLATFORM=offscreen "$work/bin/varnholt" 2>"$work/err" &
+    window=$!
+    helper_pid=""
+    for _ in $(seq 100); do
+        # The helper once pkexec has become it; Qt may start others (dbus-launch) meanwhile.
+        helper_pid=$( (ps -o pid=,args= --ppid "$window" || true) | awk -v helper="$helper" '$2 == helper { print $1 }')
+        [[ -n $helper_pid ]] && break
+        sleep 0.1
+    done
+    check "$signal: owners of window and helper" \
+        "$(ps -o user= -p "$window" | tr -d ' ') $(ps -o user=,args= -p "${helper_pid:-0}" | tr -s ' ')" \
+        "nobody root $helper"
+    kill -"$signal" "$window"
+    # Ended: gone, or a zombie no one reaps (its parent, the window, has gone).
+    running() { ps -o stat= -p "${helper_pid:-0}" | grep -qv Z; }
+    for _ in $(seq 100); do running || break; sleep 0.1; done
+    check "$signal: the helper has ended" "$(running && echo running || echo ended)" ended
+    wait "$window" 2>/dev/null || true
 done
 exit $((failures > 0))

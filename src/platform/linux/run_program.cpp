@@ -11,7 +11,7 @@ extern char** environ;
 
 namespace varnholt::platform {
 
-pid_t StartProgram(std::vector<std::string> arguments, bool quiet, int stderr_fd) {
+pid_t StartProgram(std::vector<std::string> arguments, bool quiet, int stderr_fd, int talk_fd) {
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
@@ -22,6 +22,10 @@ pid_t StartProgram(std::vector<std::string> arguments, bool quiet, int stderr_fd
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     if (stderr_fd >= 0)
         posix_spawn_file_actions_adddup2(&actions, stderr_fd, STDERR_FILENO);
+    if (talk_fd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, talk_fd, STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, talk_fd, STDOUT_FILENO);
+    }
     pid_t child = 0;
     const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

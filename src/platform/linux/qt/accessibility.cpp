@@ -4,20 +4,30 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusVariant>
-#include <QDBusVirtualObject>
+#include <QDateTime>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
 #include <QStyle>
 #include <QVariantMap>
 #include <QWidget>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -29,7 +39,12 @@ constexpr char kAccessibleRoleProperty[] = "varnholtAccessibleRole";
 // this program's accessible objects, under the bridge's object paths.
 constexpr char kBridgeConnection[] = "a11y";
 constexpr char kAccessiblePathPrefix[] = "/org/a11y/atspi/accessible/";
-constexpr int kBusQueryMilliseconds = 2000;
+// Qt asks without a limit of its own (25 s each), so a service that never answers would keep
+// the windows away.
+constexpr int kBusQueryMilliseconds = 1000;
+// As long as Qt's bridge waits for a key's answer.
+constexpr int kKeyAnswerMilliseconds = 100;
+constexpr int kAsteriskKeysym = 0x2a;
 
 // The control whose description carries the message last read out, while it does.
 QPointer<QWidget> described;
@@ -39,10 +54,87 @@ const QLineEdit* entering = nullptr;
 // Whatever handled updates before (normally nothing: then Qt passes them to its bridge).
 QAccessible::UpdateHandler previous_update_handler = nullptr;
 
-bool IsLocalBusAddress(const std::string& address) {
-    // One unix-socket address: never a program to start (unixexec) or another machine.
-    return (address.starts_with("unix:path=/") || address.starts_with("unix:abstract=")) &&
-           address.find(';') == std::string::npos;
+// Whether `address` is one socket root alone could have made: a path (no abstract name, which
+// anyone may take) to a socket of root's, in folders only root can change.
+bool IsRootsSocket(std::string_view address) {
+    constexpr std::string_view kPath = "unix:path=";
+    if (!address.starts_with(kPath) || address.find_first_of(";%") != std::string_view::npos)
+        return false;
+    address.remove_prefix(kPath.size());
+    const std::filesystem::path socket(std::string(address.substr(0, address.find(','))));
+    struct stat status {};
+    if (!socket.is_absolute() || ::lstat(socket.c_str(), &status) != 0 ||
+        !S_ISSOCK(status.st_mode) || status.st_uid != 0)
+        return false;
+    for (std::filesystem::path folder = socket.parent_path();; folder = folder.parent_path()) {
+        if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+            status.st_uid != 0 ||
+            ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0))
+            return false;
+        if (folder == folder.root_path())
+            return true;
+    }
+}
+
+// What the session's accessibility service says, each question waited for a short while.
+struct SessionAccessibility {
+    bool answered = false;  // or no one runs the service
+    bool enabled = false;
+    std::string address;  // asked for only where enabled
+};
+
+SessionAccessibility AskSession(const char* session, bool for_address) {
+    int argc = 1;
+    char name[] = "varnholt";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication core(argc, argv);  // for the session bus only: no display yet
+    const QString connection = QStringLiteral("varnholt-session-question");
+    SessionAccessibility said;
+    {
+        const QDBusConnection bus =
+            QDBusConnection::connectToBus(QString::fromLocal8Bit(session), connection);
+        // Who owns the name the bus itself answers, at once.
+        if (!bus.isConnected() ||
+            !bus.interface()->isServiceRegistered(QStringLiteral("org.a11y.Bus")).value()) {
+            said.answered = true;
+        } else {
+            // Asked directly: an interface object would first ask for its description, with no
+            // limit of ours.
+            const auto property = [&bus](const char* property_name) {
+                QDBusMessage get = QDBusMessage::createMethodCall(
+                    QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                    QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+                get << QStringLiteral("org.a11y.Status") << QString::fromLatin1(property_name);
+                return QDBusReply<QDBusVariant>(bus.call(get, QDBus::Block, kBusQueryMilliseconds));
+            };
+            const QDBusReply<QDBusVariant> enabled = property("IsEnabled");
+            said.answered = enabled.isValid();
+            said.enabled =
+                said.answered && (enabled.value().variant().toBool() ||
+                                  property("ScreenReaderEnabled").value().variant().toBool());
+            if (said.enabled && for_address) {
+                const QDBusReply<QString> reply =
+                    bus.call(QDBusMessage::createMethodCall(
+                                 QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                 QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
+                             QDBus::Block, kBusQueryMilliseconds);
+                said.address = reply.isValid() ? reply.value().toStdString() : std::string();
+            }
+        }
+    }
+    QDBusConnection::disconnectFromBus(connection);
+    return said;
+}
+
+// The accessibility bus root's own session bus names, where accessibility is on there.
+std::optional<std::string> RootsAccessibilityBus() {
+    const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (session == nullptr || !IsRootsSocket(session))
+        return std::nullopt;
+    const SessionAccessibility said = AskSession(session, true);
+    if (!IsRootsSocket(said.address))
+        return std::nullopt;
+    return said.address;
 }
 
 void PassOn(QAccessibleEvent* event);
@@ -129,26 +221,6 @@ void PassOn(QAccessibleEvent* event) {
     QAccessible::installUpdateHandler(Update);
 }
 
-// Qt 6.4's bridge loses a bus named in AT_SPI_BUS_ADDRESS (it reports the bus before it
-// listens), and root may not join the user's session bus. So the elevated run takes the
-// accessibility bus (which lets root in) as its session bus, and answers there itself what Qt
-// asks the session's accessibility service: accessibility is on, and the bus is at `address`.
-class HandedOverBus final : public QDBusVirtualObject {
-  public:
-    HandedOverBus(QString address, QObject* parent)
-        : QDBusVirtualObject(parent), address_(std::move(address)) {}
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        const QVariant answer = message.member() == QLatin1String("GetAddress")
-                                    ? QVariant(address_)
-                                    : QVariant::fromValue(QDBusVariant(true));
-        return connection.send(message.createReply(answer));
-    }
-
-  private:
-    QString address_;
-};
-
 // Plain widgets given a role: Qt would call each a filler, which screen readers pass over.
 QAccessibleInterface* RoleInterface(const QString& class_name, QObject* object) {
     const QVariant role = object->property(kAccessibleRoleProperty);
@@ -222,49 +294,80 @@ void Announce(QWidget* source, const QString& text) {
     Describe(described, text);
 }
 
-std::optional<std::string> AccessibilityBusAddress() {
-    std::string address;
-    if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); given != nullptr && *given != '\0') {
-        address = given;
-    } else if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) {
-        int argc = 1;
-        char name[] = "varnholt";
-        char* argv[] = {name, nullptr};
-        const QCoreApplication core(argc, argv);  // for the session bus only: no display yet
-        const QDBusConnection session = QDBusConnection::sessionBus();
-        // Asked only where the session runs it already, as Qt itself does, so nothing starts.
-        if (!session.isConnected() ||
-            !session.interface()->isServiceRegistered(QStringLiteral("org.a11y.Bus")))
-            return std::nullopt;
-        // Handed over only where the session has accessibility on, as Qt decides for a user's run.
-        const QDBusInterface status(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                    QStringLiteral("org.a11y.Status"), session);
-        if (!status.property("IsEnabled").toBool() &&
-            !status.property("ScreenReaderEnabled").toBool())
-            return std::nullopt;
-        const QDBusReply<QString> reply =
-            session.call(QDBusMessage::createMethodCall(
-                             QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                             QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
-                         QDBus::Block, kBusQueryMilliseconds);
-        address = reply.isValid() ? reply.value().toStdString() : std::string();
-    }
-    if (!IsLocalBusAddress(address))
-        return std::nullopt;
-    return address;
+void UseOnlyRootsOwnBuses() {
+    // Unset, libdbus would start a session bus through the display; anyone's, it is not ours.
+    const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (session == nullptr || !IsRootsSocket(session))
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    const char* given = std::getenv("AT_SPI_BUS_ADDRESS");
+    if (given != nullptr && IsRootsSocket(given))
+        return;
+    // Named here, the bridge asks neither the display nor anyone else where the bus is.
+    const std::optional<std::string> found = RootsAccessibilityBus();
+    setenv("AT_SPI_BUS_ADDRESS", found ? found->c_str() : "disabled:", 1);
 }
 
-void UseHandedOverAccessibilityBus(int argc, char** argv) {
-    const std::string_view option = kAccessibilityBusOption;
-    const std::string given = argc == 2 ? argv[1] : "";
-    if (!given.starts_with(option) || !IsLocalBusAddress(given.substr(option.size())))
+void LeaveOutASilentAccessibilityService() {
+    const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (session == nullptr || std::getenv("AT_SPI_BUS_ADDRESS") != nullptr)
         return;
-    setenv("DBUS_SESSION_BUS_ADDRESS", given.c_str() + option.size(), 1);
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.registerVirtualObject(QStringLiteral("/org/a11y/bus"),
-                              new HandedOverBus(QString::fromStdString(given.substr(option.size())),
-                                                QCoreApplication::instance()));
-    bus.registerService(QStringLiteral("org.a11y.Bus"));
+    if (!AskSession(session, false).answered)
+        setenv("AT_SPI_BUS_ADDRESS", "disabled:", 1);
+}
+
+bool TookPasswordKey(QObject* receiver, QEvent* event) {
+    if (!event->spontaneous() ||
+        (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease))
+        return false;
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    static std::set<int> command_keys_down;
+    const bool command_key_down = !command_keys_down.empty();
+    if (key->text().isEmpty() && key->key() != Qt::Key_Shift && key->key() != Qt::Key_AltGr) {
+        if (event->type() == QEvent::KeyPress)
+            command_keys_down.insert(key->key());
+        else
+            command_keys_down.erase(key->key());
+    }
+    const auto* box = qobject_cast<const QLineEdit*>(QApplication::focusWidget());
+    // Keys with a screen reader's modifier held, or Control, Alt or Meta, are commands, and
+    // go as they are; so do keys that type no character (Tab, Return, arrows), but Shift and
+    // AltGr, which tell what the next key types.
+    const bool types = (!key->text().isEmpty() && key->text().at(0).isPrint()) ||
+                       key->key() == Qt::Key_Shift || key->key() == Qt::Key_AltGr;
+    if (box == nullptr || box->echoMode() == QLineEdit::Normal || !QAccessible::isActive() ||
+        !types || command_key_down ||
+        (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const QDBusConnection bus(QString::fromLatin1(kBridgeConnection));
+    if (!bus.isConnected())
+        return false;
+    // What Qt's bridge sends for a key, with the key told as "*": its keysym, no hardware code
+    // and no Shift, which would tell the character as well.
+    QDBusArgument masked;
+    masked.beginStructure();
+    masked << static_cast<uint>(event->type() == QEvent::KeyPress ? 0 : 1) << kAsteriskKeysym << 0
+           << 0 << static_cast<int>(QDateTime::currentMSecsSinceEpoch()) << QStringLiteral("*")
+           << true;
+    masked.endStructure();
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.a11y.atspi.Registry"),
+        QStringLiteral("/org/a11y/atspi/registry/deviceeventcontroller"),
+        QStringLiteral("org.a11y.atspi.DeviceEventController"),
+        QStringLiteral("NotifyListenersSync"));
+    notify << QVariant::fromValue(masked);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(notify, kKeyAnswerMilliseconds));
+    // A listener that takes the key keeps it from the box; any other answer lets it through.
+    auto copy = std::make_shared<QKeyEvent>(
+        key->type(), key->key(), key->modifiers(), key->nativeScanCode(), key->nativeVirtualKey(),
+        key->nativeModifiers(), key->text(), key->isAutoRepeat(), key->count());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+                     [target = QPointer<QObject>(receiver), copy](QDBusPendingCallWatcher* call) {
+                         const QDBusPendingReply<bool> reply = *call;
+                         call->deleteLater();
+                         if (target && !(reply.isValid() && reply.value()))
+                             QCoreApplication::sendEvent(target, copy.get());
+                     });
+    return true;
 }
 
 }  // namespace varnholt::platform::qt

@@ -1,15 +1,15 @@
 // What screen readers and other accessibility clients get from the Qt windows beyond Qt's own
 // share: password boxes that tell no typed character, a named group for a window's options,
-// spoken messages, and the way back to the user's accessibility bus after the admin prompt.
+// spoken messages; and, run as root, only root's own buses.
 #pragma once
 
 #include <QAccessible>
 
 #include <functional>
-#include <optional>
-#include <string>
 
+class QEvent;
 class QLineEdit;
+class QObject;
 class QWidget;
 
 namespace varnholt::platform::qt {
@@ -32,13 +32,18 @@ QWidget* MakeAccessibleGroup(QWidget* parent, const QString& name);
 // text takes the last message back.
 void Announce(QWidget* source, const QString& text);
 
-// The user's accessibility bus, to hand to the elevated run (which pkexec gives a clean
-// environment): an address over a local socket, or nothing when the session has no such bus.
-std::optional<std::string> AccessibilityBusAddress();
-// The argument that hands the address over.
-inline constexpr char kAccessibilityBusOption[] = "--accessibility-bus=";
-// In the elevated run, once the application object is there and before any window: Qt's
-// bridge joins the bus handed over, if it is a local socket.
-void UseHandedOverAccessibilityBus(int argc, char** argv);
+// Run as root, before the application object: the session bus only when the address is a
+// socket of root's, else none (never one started on the display); the accessibility bus only
+// one root owns, found through that session bus, never a display's AT_SPI_BUS property.
+void UseOnlyRootsOwnBuses();
+
+// As the user, before the application object: a session accessibility service that does not
+// answer at once is left out (no accessibility), as Qt would wait for it before any window.
+void LeaveOutASilentAccessibilityService();
+
+// For the application's notify(), ahead of everything else that sees events: a key typed into
+// a password box goes to accessibility clients as "*" and reaches the box only as their answer
+// allows, as Qt's bridge does with other keys. True when it took the event.
+bool TookPasswordKey(QObject* receiver, QEvent* event);
 
 }  // namespace varnholt::platform::qt
