@@ -46,6 +46,8 @@ struct WindowDescription {
     std::span<const ControlDescription> controls;
     std::string_view option_group_name =
         {};  // what the window's options choose, for screen readers
+    // The program's main window; screen readers take every other window for a dialog.
+    bool main_window = false;
 };
 
 class Window;

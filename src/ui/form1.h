@@ -31,8 +31,8 @@ inline constexpr std::array kForm1Controls{
                        kNoTabStop},
 };
 
-inline constexpr WindowDescription kForm1{"Form1", "Varnholt",     4905,
-                                          4140,    kForm1Controls, "USB storage"};
+inline constexpr WindowDescription kForm1{"Form1",        "Varnholt",    4905, 4140,
+                                          kForm1Controls, "USB storage", true};
 
 class Form1 final : public Window {
   public:

@@ -24,8 +24,7 @@ Gio.bus_get_sync(Gio.BusType.SESSION, None).call_sync("org.a11y.Bus", "/org/a11y
     "org.freedesktop.DBus.Properties", "Set", GLib.Variant("(ssv)", ("org.a11y.Status", "IsEnabled",
     GLib.Variant("b", True))), None, 0, 5000, None)
 events, keys = [], []
-for kind in ("object:text-changed", "object:announcement"):
-    pyatspi.Registry.registerEventListener(lambda e: events.append((e.type, str(e.any_data))), kind)
+pyatspi.Registry.registerEventListener(lambda e: events.append((e.type, str(e.any_data))), "object:text-changed")
 pyatspi.Registry.registerKeystrokeListener(lambda e: keys.append((e.event_string, e.id)) and False,
     kind=(pyatspi.KEY_PRESSED_EVENT, pyatspi.KEY_RELEASED_EVENT), mask=pyatspi.allModifiers())
 run = subprocess.Popen([program])
@@ -38,7 +37,6 @@ def window(title, expected):  # checks the role and name of each control; return
     return {c.name: c for c in controls}
 
 def hive_holds(path, value): return soon(lambda: os.path.exists(path) and value in open(path, encoding="utf-16").read())
-def announced(text): return soon(lambda: ("object:announcement", text) in events)
 
 login = window("Login", [("password text", "Password"), ("label", "Initial Password: mango"), ("push button", "Login")])
 subprocess.run(["xdotool", "search", "--name", "^Login$", "windowfocus", "--sync"], check=True)
@@ -53,7 +51,6 @@ check("the window is the user's, the helper beside it root's",
     [os.stat(f"/proc/{run.pid}").st_uid, subprocess.run(["ps", "-o", "user=", "--ppid", str(run.pid)],
     capture_output=True, text=True).stdout.strip()], [os.getuid(), "root"])
 login["Login"].queryAction().doAction(0)
-check("a refusal is announced", announced("Error password"), True)
 login["Password"].queryEditableText().setTextContents("mango")
 login["Login"].queryAction().doAction(0)
 main = window("Varnholt", [("push button", "Change Password"), ("panel", "USB storage"), ("radio button", "Read/Write"),
@@ -71,7 +68,6 @@ dialog = window("SetPassword", [("label", "Current Password"), ("password text",
 main["Read/Write"].queryAction().doAction(0)  # the dialog holds the main window off
 dialog["Current Password"].queryEditableText().setTextContents("wrong")
 dialog["Change"].queryAction().doAction(0)
-check("the dialog's refusal is announced", announced("Current password error"), True)
 check("the main window took nothing meanwhile", [hive_holds(machine_hive, '"WriteProtect"=dword:00000001'),
     main["Read/Write"].getState().contains(pyatspi.STATE_CHECKED)], [True, False])
 check("no event tells a typed character", [text for kind, text in events if kind.startswith("object:text-changed") and set(text) - {"*"}], [])

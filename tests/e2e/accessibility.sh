@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# accessibility.sh VARNHOLT HELPER POLKIT_ACTION: the windows over AT-SPI (accessibility.py) as
-# nobody, in a private session with its own buses, display and polkit, the helper reached
-# through the real pkexec; then the attacks on a root window (started as root) and a service
-# that never answers. Needs root; skips (77) without it or the tools.
+# accessibility.sh VARNHOLT HELPER POLKIT_ACTION: the windows over AT-SPI (accessibility.py), then
+# what Orca says through them under a window manager (screen_reader.py), as nobody, in a private
+# session with its own buses, display and polkit, the helper reached through the real pkexec;
+# then the attacks on a root window (started as root) and a service that never answers. Needs
+# root; skips (77) without it or the tools.
 set -euo pipefail
 program=$(realpath "$1") helper=$(realpath "$2") action=$(realpath "$3")
 [[ $(id -u) -eq 0 ]] || { echo "SKIP: needs root to run the program as nobody" >&2; exit 77; }
 command -v dbus-run-session >/dev/null && command -v xprop >/dev/null &&
-    command -v dbus-launch >/dev/null &&
+    command -v dbus-launch >/dev/null && command -v orca >/dev/null && command -v openbox >/dev/null &&
     [[ -x /usr/libexec/at-spi-bus-launcher && -u /usr/bin/pkexec && -x /usr/lib/polkit-1/polkitd ]] &&
     /usr/bin/python3 -c 'import pyatspi' 2>/dev/null ||
-    { echo "SKIP: dbus-run-session, xprop, dbus-launch, at-spi2-core, pkexec, polkitd or python3-pyatspi is missing" >&2; exit 77; }
+    { echo "SKIP: dbus-run-session, xprop, dbus-launch, orca, openbox, at-spi2-core, pkexec, polkitd or python3-pyatspi is missing" >&2; exit 77; }
 here=$(dirname "$(realpath "$0")")
 source "$here/private_session.sh"
 source "$here/../packaging/private_polkit.sh"
@@ -31,6 +32,8 @@ user=(setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin
 failures=0
 "${user[@]}" dbus-run-session -- /usr/bin/python3 "$here/accessibility.py" "$scratch/bin/varnholt" \
     "$machine_hive" "$scratch/home/.config/varnholt/user.reg" || failures=$((failures + 1))
+"${user[@]}" dbus-run-session -- /usr/bin/python3 "$here/screen_reader.py" "$scratch/bin/varnholt" ||
+    failures=$((failures + 1))
 
 check() {  # what, actual, expected
     if [[ $2 == "$3" ]]; then echo "ok: $1"; else echo "FAIL: $1: got [$2], want [$3]"; failures=$((failures + 1)); fi

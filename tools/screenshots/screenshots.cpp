@@ -3,6 +3,8 @@
 //     screenshots <output folder>
 // Run it on the offscreen platform; the images hold the windows' client areas.
 #include <QApplication>
+#include <QFont>
+#include <QPalette>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -51,30 +53,55 @@ int main(int argc, char** argv) {
 
     const QString folder = QString::fromLocal8Bit(argv[1]);
     bool saved = true;
-    const auto save = [&](const char* window, const char* file) {
-        QWidget* shown = Shown(window);
-        if (shown == nullptr || !shown->grab().save(folder + "/" + file, "PNG")) {
-            std::fprintf(stderr, "screenshots: cannot write %s\n", file);
-            saved = false;
-        }
+    // Each window as it opens, with the application's font and palette as they are now.
+    const auto render = [&](const char* suffix) {
+        const auto save = [&](const char* window, const char* name) {
+            const QString file = QString::fromLatin1("linux-%1%2.png").arg(name, suffix);
+            QWidget* shown = Shown(window);
+            if (shown == nullptr || !shown->grab().save(folder + "/" + file, "PNG")) {
+                std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(file));
+                saved = false;
+            }
+        };
+        platform::qt::QtToolkit toolkit;
+        app::Application flow(toolkit, [](int) {});
+        const auto control = [&](WindowId id, const char* name) -> auto& {
+            return *flow.Loaded(id)->FindControl(name);
+        };
+        flow.Main();
+        flow.Dispatch([&] {
+            dynamic_cast<ui::TextBox&>(control(WindowId::kLogin, "Text1")).SetText("mango");
+        });
+        save("Login", "login");
+        flow.Dispatch([&] {
+            dynamic_cast<ui::CommandButton&>(control(WindowId::kLogin, "Command1")).Click();
+        });
+        save("Form1", "main");
+        QTimer::singleShot(0, [&] {
+            save("SetPassword", "setpassword");
+            flow.CloseRequested(*flow.Loaded(WindowId::kSetPassword));
+        });
+        flow.Dispatch([&] {
+            dynamic_cast<ui::CommandButton&>(control(WindowId::kForm1, "Command1")).Click();
+        });
+        flow.CloseRequested(*flow.Loaded(WindowId::kForm1));
     };
-    platform::qt::QtToolkit toolkit;
-    app::Application flow(toolkit, [](int) {});
-    const auto control = [&](WindowId id, const char* name) -> auto& {
-        return *flow.Loaded(id)->FindControl(name);
-    };
-    flow.Main();
-    flow.Dispatch(
-        [&] { dynamic_cast<ui::TextBox&>(control(WindowId::kLogin, "Text1")).SetText("mango"); });
-    save("Login", "linux-login.png");
-    flow.Dispatch(
-        [&] { dynamic_cast<ui::CommandButton&>(control(WindowId::kLogin, "Command1")).Click(); });
-    save("Form1", "linux-main.png");
-    QTimer::singleShot(0, [&] {
-        save("SetPassword", "linux-setpassword.png");
-        flow.CloseRequested(*flow.Loaded(WindowId::kSetPassword));
-    });
-    flow.Dispatch(
-        [&] { dynamic_cast<ui::CommandButton&>(control(WindowId::kForm1, "Command1")).Click(); });
+    render("");
+    // The desktop's font at 16 points, as a user who needs larger text sets it.
+    const QFont desktop = QApplication::font();
+    QApplication::setFont(QFont(desktop.family(), 16));
+    render("-16pt");
+    QApplication::setFont(desktop);
+    // A high-contrast palette, as a desktop theme hands it to Qt.
+    // A high-contrast palette and a style that draws its edges in the palette's colours, as a
+    // desktop theme or the -style option hands them to Qt.
+    QApplication::setStyle(QStringLiteral("Windows"));
+    QPalette contrast(Qt::white, Qt::black, Qt::white, Qt::white, Qt::white, Qt::white, Qt::yellow,
+                      Qt::black, Qt::black);
+    contrast.setColor(QPalette::Highlight, Qt::yellow);
+    contrast.setColor(QPalette::HighlightedText, Qt::black);
+    contrast.setColor(QPalette::Shadow, Qt::white);
+    QApplication::setPalette(contrast);
+    render("-high-contrast");
     return saved ? 0 : 1;
 }

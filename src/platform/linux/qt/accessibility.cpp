@@ -34,18 +34,22 @@
 namespace varnholt::platform::qt {
 namespace {
 
-constexpr char kAccessibleGroupProperty[] = "varnholtAccessibleGroup";
+constexpr char kAccessibleRoleProperty[] = "varnholtAccessibleRole";
 // The connection Qt's AT-SPI bridge opens to the accessibility bus; events sent on it come from
 // this program's accessible objects, under the bridge's object paths.
 constexpr char kBridgeConnection[] = "a11y";
 constexpr char kAccessiblePathPrefix[] = "/org/a11y/atspi/accessible/";
-constexpr int kAtspiLiveAssertive = 2;
 // Qt asks without a limit of its own (25 s each), so a service that never answers would keep
 // the windows away.
 constexpr int kBusQueryMilliseconds = 1000;
 // As long as Qt's bridge waits for a key's answer.
 constexpr int kKeyAnswerMilliseconds = 100;
 constexpr int kAsteriskKeysym = 0x2a;
+
+// The control whose description carries the message last read out, while it does.
+QPointer<QWidget> described;
+// The text box taking the focus, while it does.
+const QLineEdit* entering = nullptr;
 
 // Whatever handled updates before (normally nothing: then Qt passes them to its bridge).
 QAccessible::UpdateHandler previous_update_handler = nullptr;
@@ -177,6 +181,35 @@ void MaskPasswordText(QAccessibleEvent* event) {
     }
 }
 
+// Qt 6.4's bridge sends a description change with the object where the new text belongs, and
+// Orca, finding no text, says nothing: the event goes out here as AT-SPI has it.
+void SendDescriptionChanged(QAccessibleEvent* event) {
+    const QDBusConnection bus(QString::fromLatin1(kBridgeConnection));
+    QAccessibleInterface* accessible = event->accessibleInterface();
+    if (!bus.isConnected() || accessible == nullptr)
+        return;
+    const QString path = QString::fromLatin1(kAccessiblePathPrefix) +
+                         QString::number(QAccessible::uniqueId(accessible));
+    QDBusMessage change = QDBusMessage::createSignal(
+        path, QStringLiteral("org.a11y.atspi.Event.Object"), QStringLiteral("PropertyChange"));
+    change << QStringLiteral("accessible-description") << 0 << 0
+           << QVariant::fromValue(QDBusVariant(accessible->text(QAccessible::Description)))
+           << QVariantMap();
+    bus.send(change);
+}
+
+void Update(QAccessibleEvent* event) {
+    if (event->type() == QAccessible::DescriptionChanged) {
+        SendDescriptionChanged(event);
+        return;
+    }
+    const bool caret = event->type() == QAccessible::TextCaretMoved ||
+                       event->type() == QAccessible::TextSelectionChanged;
+    if (caret && entering != nullptr && event->object() == entering)
+        return;  // told again once the focus is
+    MaskPasswordText(event);
+}
+
 // Qt's own handling (the platform bridge) runs while no handler is installed.
 void PassOn(QAccessibleEvent* event) {
     if (previous_update_handler != nullptr) {
@@ -185,43 +218,80 @@ void PassOn(QAccessibleEvent* event) {
     }
     QAccessible::installUpdateHandler(nullptr);
     QAccessible::updateAccessibility(event);
-    QAccessible::installUpdateHandler(MaskPasswordText);
+    QAccessible::installUpdateHandler(Update);
 }
 
-QAccessibleInterface* GroupInterface(const QString& class_name, QObject* object) {
-    if (class_name == QLatin1String("QWidget") &&
-        object->property(kAccessibleGroupProperty).toBool())
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+// Plain widgets given a role: Qt would call each a filler, which screen readers pass over.
+QAccessibleInterface* RoleInterface(const QString& class_name, QObject* object) {
+    const QVariant role = object->property(kAccessibleRoleProperty);
+    if (class_name == QLatin1String("QWidget") && role.isValid())
+        return new QAccessibleWidget(static_cast<QWidget*>(object),
+                                     static_cast<QAccessible::Role>(role.toInt()));
     return nullptr;
+}
+
+void Describe(QWidget* widget, const QString& text) {
+    if (widget != nullptr)
+        widget->setAccessibleDescription(text);
 }
 
 }  // namespace
 
 void InstallAccessibility() {
-    previous_update_handler = QAccessible::installUpdateHandler(MaskPasswordText);
-    QAccessible::installFactory(GroupInterface);
+    // A second toolkit in the process would make the handler its own predecessor.
+    static bool installed = false;
+    if (std::exchange(installed, true))
+        return;
+    previous_update_handler = QAccessible::installUpdateHandler(Update);
+    QAccessible::installFactory(RoleInterface);
+    // The message stays with the control it was read out on only while that has the focus.
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget* old, QWidget*) {
+        if (old != nullptr && old == described) {
+            Describe(described, QString());
+            described = nullptr;
+        }
+    });
+}
+
+void EnterTextBox(QLineEdit* box, const std::function<void()>& focus_in) {
+    entering = box;
+    focus_in();
+    entering = nullptr;
+    QMetaObject::invokeMethod(
+        box,
+        [box] {
+            if (box->hasSelectedText()) {
+                QAccessibleTextSelectionEvent selection(box, box->selectionStart(),
+                                                        box->selectionEnd());
+                QAccessible::updateAccessibility(&selection);
+            }
+            QAccessibleTextCursorEvent cursor(box, box->cursorPosition());
+            QAccessible::updateAccessibility(&cursor);
+        },
+        Qt::QueuedConnection);
+}
+
+void SetAccessibleRole(QWidget* widget, QAccessible::Role role) {
+    widget->setProperty(kAccessibleRoleProperty, static_cast<int>(role));
 }
 
 QWidget* MakeAccessibleGroup(QWidget* parent, const QString& name) {
     auto* group = new QWidget(parent);
-    group->setProperty(kAccessibleGroupProperty, true);
+    SetAccessibleRole(group, QAccessible::Grouping);
     group->setAccessibleName(name);
     return group;
 }
 
-// Qt's bridge has no announcement of its own: the AT-SPI event goes out on its connection.
+// Screen readers speak a change of the focused control's description at once (Orca 43 has no
+// listener for AT-SPI announcements, and drops a label's change away from the focus). Cleared
+// first, so that the same message given twice is spoken twice.
 void Announce(QWidget* source, const QString& text) {
-    const QDBusConnection bus(QString::fromLatin1(kBridgeConnection));
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(source);
-    if (!QAccessible::isActive() || !bus.isConnected() || accessible == nullptr)
+    Describe(described, QString());
+    described = nullptr;
+    if (text.isEmpty())
         return;
-    const QString path = QString::fromLatin1(kAccessiblePathPrefix) +
-                         QString::number(QAccessible::uniqueId(accessible));
-    QDBusMessage announcement = QDBusMessage::createSignal(
-        path, QStringLiteral("org.a11y.atspi.Event.Object"), QStringLiteral("Announcement"));
-    announcement << QString() << kAtspiLiveAssertive << 0 << QVariant::fromValue(QDBusVariant(text))
-                 << QVariantMap();
-    bus.send(announcement);
+    described = source->window()->focusWidget();
+    Describe(described, text);
 }
 
 void UseOnlyRootsOwnBuses() {

@@ -3,20 +3,33 @@
 // spoken messages; and, run as root, only root's own buses.
 #pragma once
 
+#include <QAccessible>
+
+#include <functional>
+
 class QEvent;
+class QLineEdit;
 class QObject;
-class QString;
 class QWidget;
 
 namespace varnholt::platform::qt {
 
-// Once per process, before any window is shown.
+// Before any window is shown; once is enough.
 void InstallAccessibility();
+
+// Runs a text box's focus-in. Qt tells of its caret (and of the text Tab selects) before it tells
+// of the focus, and Orca, taking the caret's move for the focus, never names the box: what the
+// box tells meanwhile is told again after the focus.
+void EnterTextBox(QLineEdit* box, const std::function<void()>& focus_in);
+
+// What accessibility clients take a plain widget for (a filler without it).
+void SetAccessibleRole(QWidget* widget, QAccessible::Role role);
 
 // A plain widget that accessibility clients see as a group of controls, named `name`.
 QWidget* MakeAccessibleGroup(QWidget* parent, const QString& name);
 
-// Reads `text` out at once, as a message of `source`, wherever the focus is.
+// Reads `text` out at once, as a message of `source`'s window, wherever its focus is; an empty
+// text takes the last message back.
 void Announce(QWidget* source, const QString& text);
 
 // Run as root, before the application object: the session bus only when the address is a

@@ -24,7 +24,7 @@ class Application final : public QApplication {
 
 }  // namespace
 
-int main(int, char**) {
+int main(int argc, char** argv) {
     // Nothing of Qt's windows starts before the administrator prompt has been answered.
     const varnholt::platform::qt::Elevation elevation = varnholt::platform::qt::Elevate();
     if (elevation.end_status)
@@ -35,10 +35,8 @@ int main(int, char**) {
                 varnholt::platform::CreateRegistryShell(), helper);
         });
     }
-    // The program takes no command line; Qt sees only its name.
-    int argc = 1;
-    char name[] = "varnholt";
-    char* argv[] = {name, nullptr};
+    // The program takes no command line of its own; Qt takes its options (-style, -stylesheet
+    // and the like) out of it.
     Application application(argc, argv);
     varnholt::platform::qt::QtToolkit toolkit;
     const int status = varnholt::app::RunProgram(toolkit, [] { QApplication::exec(); });

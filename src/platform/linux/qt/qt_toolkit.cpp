@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFont>
+#include <QFontInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,9 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyleFactory>
+#include <QStyleOption>
+#include <QStylePainter>
 #include <QThread>
 
 #include <algorithm>
@@ -44,6 +48,9 @@ QString ToQString(std::string_view text) {
 // and never the last character typed for a moment, as some platform themes would have them do.
 class PasswordCharacterStyle final : public QProxyStyle {
   public:
+    // Over the application's own style, whatever chose it (also a style set in code, which
+    // QProxyStyle would not follow).
+    PasswordCharacterStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* return_data) const override {
         if (hint == SH_LineEdit_PasswordMaskDelay) {
@@ -102,6 +109,27 @@ class ModelButton final : public Button {
     }
 };
 
+// Some styles (Fusion among them) draw a focused button as they draw the default one: the
+// style's focus frame goes inside, so that the focus shows on the default button too.
+class FocusFramedButton final : public QPushButton {
+  public:
+    using QPushButton::QPushButton;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        QPushButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QStyleOptionButton button;
+        initStyleOption(&button);
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &button, this);
+        frame.backgroundColor = palette().color(QPalette::Button);
+        QStylePainter(this).drawPrimitive(QStyle::PE_FrameFocusRect, frame);
+    }
+};
+
 }  // namespace
 
 class QtWindowView;
@@ -140,6 +168,9 @@ class ModelLineEdit final : public QLineEdit {
         ui::TextBox& box = box_;
         form_.Send([&box] { box.KeyDown(); });
         QLineEdit::keyPressEvent(event);
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        EnterTextBox(this, [this, event] { QLineEdit::focusInEvent(event); });
     }
 
   private:
@@ -212,11 +243,11 @@ QtWindowView::QtWindowView(QtToolkit& toolkit, ui::Window& window, ui::InputSink
     const ui::WindowDescription& description = window.description();
     form_->setObjectName(ToQString(description.name));
     form_->setWindowTitle(ToQString(description.caption));
-    // The layouts in twips were made for the narrow 8-point Windows dialog font; the toolkit's
-    // own family at that size, in its narrower cut where it has one, keeps each caption inside
+    SetAccessibleRole(form_, description.main_window ? QAccessible::Window : QAccessible::Dialog);
+    // The layouts in twips were made for the narrow 8-point Windows dialog font and grow with
+    // the desktop's font (Pixels); its narrower cut, where it has one, keeps each caption inside
     // its control.
-    QFont font = form_->font();
-    font.setPointSize(kDialogFontPoints);
+    QFont font = QApplication::font();
     font.setStretch(QFont::SemiCondensed);
     form_->setFont(font);
     form_->setFixedSize(toolkit.Pixels(description.client_width),
@@ -292,7 +323,7 @@ QWidget* QtWindowView::MakeWidget(ui::Control& control) {
     switch (description.kind) {
         case ui::ControlKind::kCommandButton: {
             auto& button = static_cast<ui::CommandButton&>(control);
-            auto* widget = new QPushButton(caption, form_);
+            auto* widget = new FocusFramedButton(caption, form_);
             widget->setAutoDefault(false);
             if (description.default_button) {
                 widget->setDefault(true);
@@ -366,6 +397,8 @@ QWidget* QtWindowView::MakeWidget(ui::Control& control) {
         case ui::ControlKind::kPictureBox: {
             auto* widget = new QLabel(form_);
             widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            // The bitmaps fill their box at 8 points; the box grows with the font.
+            widget->setScaledContents(true);
             return widget;
         }
     }
@@ -408,8 +441,13 @@ void QtWindowView::ControlChanged(const ui::Control& control) {
         }
         case ui::ControlKind::kLabel: {
             const QString caption = ToQString(static_cast<const ui::Label&>(control).caption());
-            static_cast<QLabel*>(widget)->setText(caption);
-            if (built_ && control.description().announces_caption && !caption.isEmpty()) {
+            auto* label = static_cast<QLabel*>(widget);
+            label->setText(caption);
+            // The layouts were made for another font: a caption a line's leading taller than its
+            // box takes the room below rather than lose its last line.
+            label->resize(label->width(), std::max(toolkit_.Pixels(control.description().height),
+                                                   label->heightForWidth(label->width())));
+            if (built_ && control.description().announces_caption) {
                 Announce(widget, caption);
             }
             break;
@@ -458,6 +496,12 @@ QtToolkit::QtToolkit()
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         pixels_per_twip_ = screen->logicalDotsPerInch() / kTwipsPerInch;
     }
+    // Focus is drawn from the moment a window opens and after a click too, not only once a key
+    // has moved it (Qt clears this at each other move).
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
+        if (now != nullptr && dynamic_cast<FormWidget*>(now->window()) != nullptr)
+            now->window()->setAttribute(Qt::WA_KeyboardFocusChange);
+    });
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/varnholt.ico")));
     // The window flow says when the process ends, through Quit.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -515,7 +559,10 @@ void QtToolkit::ShowErrorReport(const std::string& text) {
 }
 
 int QtToolkit::Pixels(int twips) const {
-    return static_cast<int>(std::lround(twips * pixels_per_twip_));
+    // The size asked for, as the font's own hinting may round it; a font given in pixels has none.
+    const QFont font = QApplication::font();
+    const double points = font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF();
+    return static_cast<int>(std::lround(twips * pixels_per_twip_ * points / kDialogFontPoints));
 }
 
 }  // namespace varnholt::platform::qt

@@ -28,7 +28,8 @@ class QtToolkit final : public ui::Toolkit {
     ui::Picture LoadPicture(std::string_view bitmap_name) override;
     void ShowErrorReport(const std::string& text) override;
 
-    // Pixels on this screen for a length in twips.
+    // Pixels on this screen for a length in twips, scaled by the desktop font against the 8
+    // points the layouts were made for.
     int Pixels(int twips) const;
     // A bitmap already found by LoadPicture; a null pixmap for any other name.
     QPixmap Pixmap(const std::string& bitmap_name) const;

@@ -41,6 +41,22 @@ void Type(QWidget* form, const char* text) {
         QTest::keyClick(form->windowHandle(), *text);
 }
 
+QImage Looks(QWidget* form, const char* control) {
+    return form->findChild<QWidget*>(control)->grab().toImage();
+}
+
+// The controls whose caption needs more room than they have.
+QString Clipped(QWidget* form) {
+    QString clipped;
+    for (auto* button : form->findChildren<QAbstractButton*>())
+        if (button->sizeHint().boundedTo(button->size()) != button->sizeHint())
+            clipped += button->objectName();
+    for (auto* label : form->findChildren<QLabel*>())
+        if (label->pixmap().isNull() && label->heightForWidth(label->width()) > label->height())
+            clipped += label->objectName();
+    return clipped;
+}
+
 }  // namespace
 
 class QtToolkitTest : public QObject {
@@ -49,6 +65,7 @@ class QtToolkitTest : public QObject {
     std::shared_ptr<testing::MemoryHive> hive;
     QtToolkit toolkit;
     std::unique_ptr<app::Application> application;
+    const QFont desktop_font = QApplication::font();
 
     RegValue Stored(const char* name) const { return hive->values.at(name); }
 
@@ -66,6 +83,7 @@ class QtToolkitTest : public QObject {
         application = std::make_unique<app::Application>(toolkit, [](int) {});
     }
     void cleanup() {
+        QApplication::setFont(desktop_font);
         application.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
@@ -101,7 +119,6 @@ class QtToolkitTest : public QObject {
 
         main->findChild<QWidget*>("Command1")->setFocus();
         bool modal_and_kept_open = false;
-        QString after_tab;
         QTimer inside;  // runs in the dialog's own event loop
         QObject::connect(&inside, &QTimer::timeout, [&] {
             QWidget* dialog = Shown("SetPassword");
@@ -115,20 +132,46 @@ class QtToolkitTest : public QObject {
             Press(dialog, Qt::Key_Escape);
             modal_and_kept_open =
                 QApplication::activeModalWidget() == dialog && Shown("SetPassword") == dialog;
-            Press(dialog, Qt::Key_Tab);  // the current password, then "Change", then the new
-            after_tab = dialog->focusWidget()->objectName();
             dialog->windowHandle()->close();
         });
         inside.start(10);
         Press(main, Qt::Key_Space);  // returns once the dialog has closed
 
         QVERIFY(modal_and_kept_open);
-        QCOMPARE(after_tab, QString("Command1"));
         QCOMPARE(Stored(policy_value::kUsbStorageStart), RegValue(4));
         QCOMPARE(Shown("Form1"), main);
         QCOMPARE(main->focusWidget()->objectName(), QString("Command1"));
         Click(main, "Optionrw");
         QCOMPARE(Stored(policy_value::kWriteProtect), RegValue(0));
+    }
+
+    // The layout grows with the desktop font, so that no caption is cut off; the focus shows
+    // from the start, unlike the default button's frame, and after a click.
+    void everyCaptionFitsAndTheFocusShowsAtEveryFontSize_data() {
+        QTest::addColumn<int>("points");
+        for (int points : {8, 11, 16, 24})
+            QTest::addRow("%d pt", points) << points;
+    }
+    void everyCaptionFitsAndTheFocusShowsAtEveryFontSize() {
+        QFETCH(int, points);
+        QApplication::setFont(QFont(desktop_font.family(), points));
+        application->Main();
+        QWidget* login = Shown("Login");
+        QVERIFY(QTest::qWaitForWindowActive(login));
+        Type(login, "mango");
+        const QImage unfocused = Looks(login, "Command1");
+        Press(login, Qt::Key_Tab);
+        QVERIFY(Looks(login, "Command1") != unfocused);
+        QCOMPARE(Clipped(login), QString());
+        Press(login, Qt::Key_Return);
+        QWidget* main = Shown("Form1");
+        QVERIFY(QTest::qWaitForWindowActive(main));
+        QCOMPARE(main->width(), std::lround(4905 * points / 120.0));  // 15 twips a pixel at 8 pt
+        QCOMPARE(Clipped(main), QString());
+        const QImage focused = Looks(main, "Command1"), check_box = Looks(main, "Check1");
+        Click(main, "Check1");
+        Click(main, "Check1");
+        QVERIFY(Looks(main, "Command1") != focused && Looks(main, "Check1") != check_box);
     }
 
     void picturesAreFoundByTheirNamesOnly() {
