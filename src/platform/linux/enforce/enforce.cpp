@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/linux/enforce/audit_journal.h"
+#include "platform/linux/enforce/device_record.h"
 #include "platform/linux/enforce/trusted_files.h"
 #include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/hive_registry.h"
@@ -28,9 +29,6 @@ namespace {
 
 constexpr const char* kStateFolder = "/run/varnholt";
 constexpr const char* kLockPath = "/run/varnholt/policy.lock";
-// Interfaces apply blocked that would not show as storage afterwards; gone with a reboot,
-// as the blocks are.
-constexpr const char* kBlockedListPath = "/run/varnholt/blocked-interfaces";
 constexpr const char* kUdevadm = "/bin/udevadm";
 constexpr const char* kUdevControl = "/run/udev/control";
 constexpr int kMaxPasses = 5;
@@ -127,36 +125,30 @@ void Record(Outcome& outcome, const DeviceIdentity& device, Action action, std::
     outcome.changed = true;
 }
 
-std::set<std::string> ReadBlockedList() {
-    std::set<std::string> blocked;
-    std::istringstream list(ReadSmallFile(kBlockedListPath, kLargestStateFile).text.value_or(""));
-    for (std::string line; std::getline(list, line);)
-        blocked.insert(line);
-    return blocked;
+// Kept for the device it names, so that the rules' run as it comes again (coldplug after the
+// boot unit) and status know apply did it.
+void Remember(const char* folder, const std::optional<DeviceRecord>& record) {
+    if (record)
+        AddRecord(folder, *record);
 }
 
-Problems WriteBlockedList(const std::set<std::string>& blocked) {
-    std::string list;
-    for (const std::string& syspath : blocked)
-        list += syspath + "\n";
-    return ReplaceFile(kBlockedListPath, list);
+void Forget(const char* folder, const std::optional<DeviceRecord>& record) {
+    if (record)
+        RemoveRecord(folder, *record);
 }
 
 std::string InForce(UsbMode mode) {
     return std::string(UsbModeName(mode)) + " in force";
 }
 
-void Unblock(const UsbStorageInterface& interface, UsbMode mode, std::set<std::string>& blocked,
-             Outcome& outcome) {
+void Unblock(const UsbStorageInterface& interface, UsbMode mode, Outcome& outcome) {
     // Blocks of other tools on the whole device stay as they are.
     if (interface.authorized || !interface.device_authorized ||
         (interface.interface_class != 8 && !interface.marked_blocked))
         return;
     const Problems unblocked = UnblockInterface(interface);
-    if (unblocked.empty()) {
-        blocked.erase(interface.syspath);
-        blocked.erase(interface.name);
-    }
+    if (unblocked.empty())
+        Forget(kBlockedRecords, InterfaceRecord(interface.syspath));
     Record(outcome, interface.identity, Action::kUnblocked, InForce(mode), unblocked);
 }
 
@@ -173,6 +165,8 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
                 Record(outcome, device.identity, Action::kRemountedReadOnly,
                        InForce(UsbMode::kReadOnly), {}, mount.target);
         }
+        if (problems.empty())
+            Remember(kReadOnlyRecords, BlockRecord(device.identity.syspath));
         Record(outcome, device.identity, Action::kMadeReadOnly, InForce(UsbMode::kReadOnly),
                problems);
     }
@@ -188,8 +182,7 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
 
 // Brings each attached USB storage interface and its disks into the mode.
 void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bool resetting,
-               std::set<std::string>& blocked, std::set<std::string>& to_trigger,
-               Outcome& outcome) {
+               std::set<std::string>& to_trigger, Outcome& outcome) {
     std::vector<std::pair<const UsbStorageInterface*, std::future<Problems>>> blocking;
     for (const UsbStorageInterface& interface : storage) {
         if (interface.holds_system)
@@ -204,31 +197,36 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
                                                                  std::cref(interface)));
                 break;
             case UsbMode::kReadOnly:
-                Unblock(interface, mode, blocked, outcome);
+                Unblock(interface, mode, outcome);
                 EnforceReadOnly(interface, outcome);
                 break;
             case UsbMode::kReadWrite:
-                Unblock(interface, mode, blocked, outcome);
+                Unblock(interface, mode, outcome);
                 for (const UsbBlockDevice& device : interface.block_devices) {
-                    if (device.marked_read_only && device.read_only)
+                    if (device.marked_read_only && device.read_only) {
+                        const Problems problems = MakeWritable(device);
+                        if (problems.empty())
+                            Forget(kReadOnlyRecords, BlockRecord(device.identity.syspath));
                         Record(outcome, device.identity, Action::kMadeWritable,
-                               resetting ? "reset" : InForce(mode), MakeWritable(device));
+                               resetting ? "reset" : InForce(mode), problems);
+                    }
                 }
                 break;
         }
     }
     for (auto& [interface, problems] : blocking) {
-        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems.get());
-        if (interface->interface_class != 8)
-            blocked.insert(interface->syspath);
+        const Problems blocked = problems.get();
+        if (blocked.empty())
+            Remember(kBlockedRecords, InterfaceRecord(interface->syspath));
+        Record(outcome, interface->identity, Action::kBlocked, InForce(mode), blocked);
     }
 }
 
 // One pass. remove_rules leaves no rules file at all instead of the mode's.
 Outcome Enforce(UsbMode mode, bool remove_rules) {
     Outcome outcome;
-    std::set<std::string> blocked = ReadBlockedList();
-    const std::set<std::string> blocked_before = blocked;
+    // Records of devices gone or replaced go; a keyboard in a blocked stick's port is not it.
+    RecordedDevices(kReadOnlyRecords, BlockRecord, true);
     const std::vector<std::string> system_devices = SystemUsbDevices();
     const std::optional<std::string> current = ReadRules();
     const bool udev_running = UdevRunning();
@@ -250,14 +248,15 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
         outcome.changed = true;
     }
     std::set<std::string> to_trigger;
-    EnforceOn(FindUsbStorage(blocked), mode, remove_rules, blocked, to_trigger, outcome);
+    const auto storage = [] {
+        return FindUsbStorage(RecordedDevices(kBlockedRecords, InterfaceRecord, true));
+    };
+    EnforceOn(storage(), mode, remove_rules, to_trigger, outcome);
     if (reload.valid()) {
         Add(outcome.problems, reload.get());
-        EnforceOn(FindUsbStorage(blocked), mode, remove_rules, blocked, to_trigger, outcome);
+        EnforceOn(storage(), mode, remove_rules, to_trigger, outcome);
     }
 
-    if (blocked != blocked_before)
-        Add(outcome.problems, WriteBlockedList(blocked));
     // Only the disks the switch concerns get the new rules' marks, permissions and mount
     // options; a disk that comes back unblocked meets the rules on its own.
     std::vector<std::string> trigger{"trigger", "--settle", "--action=change"};

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "platform/linux/enforce/device_record.h"
+
 namespace varnholt::enforce {
 namespace {
 
@@ -9,7 +11,14 @@ constexpr std::string_view kModeLine = "# varnholt-policy mode: ";
 
 // Removals pass; the USB devices that hold / or /boot are never matched.
 std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices) {
-    std::string skips = "ACTION==\"remove\", GOTO=\"varnholt_end\"\n";
+    // A record goes with its device: the next one in that port is another device.
+    std::string skips =
+        "ACTION==\"remove\", SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", "
+        "RUN+=\"/bin/sh -c 'rm -f " +
+        std::string(kBlockedRecords) +
+        "/$env{BUSNUM}.$env{DEVNUM}.*'\"\n"
+        "ACTION==\"remove\", SUBSYSTEM==\"block\", RUN+=\"/bin/sh -c 'rm -f " +
+        kReadOnlyRecords + "/$kernel.*'\"\n" + "ACTION==\"remove\", GOTO=\"varnholt_end\"\n";
     for (const std::string& device : system_usb_devices) {
         skips += "# Holds / or /boot: left alone.\nDEVPATH==\"" + device +
                  "\", GOTO=\"varnholt_end\"\nDEVPATH==\"" + device +
@@ -20,14 +29,14 @@ std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices
 
 // Each device the rules stop as it comes is recorded by this program, which is handed only
 // the device's path and reads the rest from sysfs: no string a device reports reaches a
-// command line.
-std::string RecordAtPlug(const char* match, const char* action) {
+// command line. Ends the rule it is appended to.
+std::string RecordAtPlug(const char* action) {
     std::error_code error;
     std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
     // Replaced by an upgrade while it runs, the program's file is named anew at the same path.
     if (constexpr std::string_view kDeleted = " (deleted)"; self.ends_with(kDeleted))
         self.resize(self.size() - kDeleted.size());
-    return std::string(match) + ", RUN+=\"" + self + " plugged " + action + " $devpath\"\n";
+    return ", RUN+=\"" + self + " plugged " + action + " $devpath\"\n";
 }
 
 }  // namespace
@@ -46,25 +55,23 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "# Storage interfaces (class 08, UAS drives included) are not authorized.\n"
                      "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"add\", "
                      "ATTR{bInterfaceClass}==\"08\", ENV{" +
-                     kBlockedProperty +
-                     "}=\"1\", ATTR{authorized}=\"0\"\n"
-                     "# A storage driver bound to a vendor-specific interface.\n"
+                     kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" +
+                     RecordAtPlug("blocked") +
+                     "# A storage driver bound to a vendor-specific interface (or to a storage\n"
+                     "# one before the rule above ran: the record keeps it to one entry).\n"
                      "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"bind\", "
                      "DRIVER==\"usb-storage|uas|ums-*\", ENV{" +
-                     kBlockedProperty +
-                     "}=\"1\", ATTR{authorized}=\"0\"\n"
+                     kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" +
+                     RecordAtPlug("blocked") +
                      "# Any disk, MMC or Memory Stick host beneath a USB interface, whatever its\n"
                      "# driver (card readers such as rtsx_usb are class ff): nobody else may open\n"
-                     "# or mount it, and its interface goes, remembered for a later unblock.\n"
+                     "# or mount it, and its interface goes, recorded for a later unblock.\n"
                      "SUBSYSTEM==\"block|mmc_host|memstick_host\", ACTION==\"add\", "
                      "SUBSYSTEMS==\"usb\", ATTRS{bInterfaceClass}==\"?*\", MODE=\"0600\", "
                      "ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\", "
                      "ENV{VARNHOLT_INTERFACE}=\"%b\", RUN+=\"/bin/sh -c 'echo 0 "
-                     ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized; mkdir -p "
-                     "/run/varnholt && echo $env{VARNHOLT_INTERFACE} "
-                     ">>/run/varnholt/blocked-interfaces'\"\n" +
-                     RecordAtPlug("ACTION==\"add|bind\", ENV{VARNHOLT_BLOCKED}==\"1\"", "blocked") +
-                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_INTERFACE}==\"?*\"", "blocked");
+                     ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized'\"" +
+                     RecordAtPlug("blocked");
             break;
         case UsbMode::kReadOnly:
             rules += SystemDeviceSkips(system_usb_devices) +
@@ -82,8 +89,9 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk|partition\", SUBSYSTEMS==\"usb\", "
                      "ENV{" +
                      kReadOnlyProperty +
-                     "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n" +
-                     RecordAtPlug("ACTION==\"add\", ENV{VARNHOLT_READONLY}==\"1\"", "read-only");
+                     "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n"
+                     "SUBSYSTEM==\"block\", ACTION==\"add\", ENV{" +
+                     kReadOnlyProperty + "}==\"1\"" + RecordAtPlug("read-only");
             break;
     }
     return rules + "LABEL=\"varnholt_end\"\n";
