@@ -10,5 +10,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${dist_build}/postinst ${dist_build}/prerm ${dist_build}/postrm)
+    ${dist_build}/postinst ${dist_build}/prerm ${dist_build}/postrm
+    # The initramfs is rebuilt with the hook (and without it, once removed).
+    ${dist_linux}/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -23,7 +23,8 @@ file(READ ${dist_linux}/varnholt-policy-service.in VARNHOLT_POLICY_SERVICE)
 string(CONFIGURE "${VARNHOLT_POLICY_SERVICE}" VARNHOLT_POLICY_SERVICE @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dist_linux}/varnholt-policy-service.in)
 set(units)
-foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path)
+foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path
+        varnholt-boot-image.path varnholt-boot-image.service)
     configure_file(${dist_linux}/${unit} ${dist_build}/${unit} @ONLY)
     list(APPEND units ${dist_build}/${unit})
 endforeach()
@@ -33,6 +34,22 @@ install(CODE "
         set(unit_dir /usr/lib/systemd/system)
     endif()
     file(INSTALL ${units} DESTINATION \${unit_dir})")
+
+# The rules carried into the initramfs, so that the mode holds from power-on: a hook for
+# initramfs-tools in the .deb, a dracut module in the RPM, and what rebuilds it when the
+# rules change (varnholt-boot-image.path).
+install(PROGRAMS ${dist_linux}/update-boot-image DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/varnholt)
+install(CODE "
+    if(\"\$ENV{VARNHOLT_PACKAGE_FORMAT}\" STREQUAL RPM)
+        file(INSTALL ${dist_linux}/dracut/module-setup.sh
+             DESTINATION \${CMAKE_INSTALL_PREFIX}/lib/dracut/modules.d/90varnholt
+             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    else()
+        file(INSTALL ${dist_linux}/initramfs-tools-hook
+             DESTINATION \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/initramfs-tools/hooks
+             RENAME varnholt
+             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    endif()")
 
 # Completion of its commands and modes, where bash-completion looks for it (also when that
 # package is not there to name its folder).

@@ -1,6 +1,7 @@
 # The steps the Debian maintainer scripts and the RPM scriptlets share, put in at the line
 # naming them in each when the package is built (dist/install.cmake): both formats do the same.
-units="varnholt-policy.path varnholt-policy.service varnholt-policy-early.service"
+# The boot image's path unit first: it sees the rules the boot unit's restart writes.
+units="varnholt-boot-image.path varnholt-policy.path varnholt-policy.service varnholt-policy-early.service"
 
 # A new machine starts from a Windows machine's defaults. A hive already there is the
 # machine's policy: installing or upgrading never changes how it treats storage. Earlier

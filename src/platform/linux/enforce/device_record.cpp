@@ -31,12 +31,11 @@ std::optional<DeviceRecord> InterfaceRecord(const std::filesystem::path& interfa
     const std::string number = Attribute(usb_device / "devnum");
     const std::string product =
         Attribute(usb_device / "idVendor") + ":" + Attribute(usb_device / "idProduct");
-    if (bus.empty() || number.empty() ||
-        Attribute(interface_syspath / "bInterfaceNumber").empty())
+    if (bus.empty() || number.empty() || Attribute(interface_syspath / "bInterfaceNumber").empty())
         return std::nullopt;
-    return DeviceRecord{ThreeDigits(bus) + "." + ThreeDigits(number) + "." +
-                            interface_syspath.filename().string(),
-                        interface_syspath.string() + "\n" + product + "\n"};
+    return DeviceRecord{
+        ThreeDigits(bus) + "." + ThreeDigits(number) + "." + interface_syspath.filename().string(),
+        interface_syspath.string() + "\n" + product + "\n"};
 }
 
 std::optional<DeviceRecord> BlockRecord(const std::filesystem::path& block_syspath) {

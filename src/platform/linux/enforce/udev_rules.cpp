@@ -51,27 +51,26 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
         case UsbMode::kReadWrite:
             return rules;
         case UsbMode::kDisable:
-            rules += SystemDeviceSkips(system_usb_devices) +
-                     "# Storage interfaces (class 08, UAS drives included) are not authorized.\n"
-                     "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"add\", "
-                     "ATTR{bInterfaceClass}==\"08\", ENV{" +
-                     kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" +
-                     RecordAtPlug("blocked") +
-                     "# A storage driver bound to a vendor-specific interface (or to a storage\n"
-                     "# one before the rule above ran: the record keeps it to one entry).\n"
-                     "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"bind\", "
-                     "DRIVER==\"usb-storage|uas|ums-*\", ENV{" +
-                     kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" +
-                     RecordAtPlug("blocked") +
-                     "# Any disk, MMC or Memory Stick host beneath a USB interface, whatever its\n"
-                     "# driver (card readers such as rtsx_usb are class ff): nobody else may open\n"
-                     "# or mount it, and its interface goes, recorded for a later unblock.\n"
-                     "SUBSYSTEM==\"block|mmc_host|memstick_host\", ACTION==\"add\", "
-                     "SUBSYSTEMS==\"usb\", ATTRS{bInterfaceClass}==\"?*\", MODE=\"0600\", "
-                     "ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\", "
-                     "ENV{VARNHOLT_INTERFACE}=\"%b\", RUN+=\"/bin/sh -c 'echo 0 "
-                     ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized'\"" +
-                     RecordAtPlug("blocked");
+            rules +=
+                SystemDeviceSkips(system_usb_devices) +
+                "# Storage interfaces (class 08, UAS drives included) are not authorized.\n"
+                "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"add\", "
+                "ATTR{bInterfaceClass}==\"08\", ENV{" +
+                kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" + RecordAtPlug("blocked") +
+                "# A storage driver bound to a vendor-specific interface (or to a storage\n"
+                "# one before the rule above ran: the record keeps it to one entry).\n"
+                "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"bind\", "
+                "DRIVER==\"usb-storage|uas|ums-*\", ENV{" +
+                kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" + RecordAtPlug("blocked") +
+                "# Any disk, MMC or Memory Stick host beneath a USB interface, whatever its\n"
+                "# driver (card readers such as rtsx_usb are class ff): nobody else may open\n"
+                "# or mount it, and its interface goes, recorded for a later unblock.\n"
+                "SUBSYSTEM==\"block|mmc_host|memstick_host\", ACTION==\"add\", "
+                "SUBSYSTEMS==\"usb\", ATTRS{bInterfaceClass}==\"?*\", MODE=\"0600\", "
+                "ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\", "
+                "ENV{VARNHOLT_INTERFACE}=\"%b\", RUN+=\"/bin/sh -c 'echo 0 "
+                ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized'\"" +
+                RecordAtPlug("blocked");
             break;
         case UsbMode::kReadOnly:
             rules += SystemDeviceSkips(system_usb_devices) +

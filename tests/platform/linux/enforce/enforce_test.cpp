@@ -70,7 +70,8 @@ TEST(EnforceTest, RulesSkipTheSystemDiskBeforeTheyBlockAnything) {
     for (const UsbMode mode : {UsbMode::kDisable, UsbMode::kReadOnly}) {
         const std::string rules = RenderRules(mode, {"/devices/pci0000:00/usb2/2-1"});
         const std::size_t skip = rules.find("DEVPATH==\"/devices/pci0000:00/usb2/2-1/*\", GOTO");
-        EXPECT_LT(skip, rules.find(mode == UsbMode::kDisable ? "ATTR{authorized}=\"0\"" : "--setro"));
+        EXPECT_LT(skip,
+                  rules.find(mode == UsbMode::kDisable ? "ATTR{authorized}=\"0\"" : "--setro"));
     }
 }
 

@@ -1,0 +1,19 @@
+#!/bin/bash
+# Carries the USB storage rules varnholt-policy wrote into the initramfs, so that the mode
+# holds from the first probe of a disk at power-on, not from the boot unit on.
+check() {
+    [[ -f /etc/udev/rules.d/61-varnholt.rules ]]
+}
+
+depends() {
+    echo udev-rules
+}
+
+install() {
+    inst_multiple blockdev sh
+    mkdir -p "$initdir/etc/udev/rules.d"
+    # Without varnholt-policy: the coldplug after the switch to the real root makes the
+    # journal entry of each device stopped here.
+    sed 's/, RUN+="[^"]* plugged [^"]*"$//' /etc/udev/rules.d/61-varnholt.rules \
+        >"$initdir/etc/udev/rules.d/61-varnholt.rules"
+}
