@@ -38,17 +38,20 @@ install(CODE "
 # The rules carried into the initramfs, so that the mode holds from power-on: a hook for
 # initramfs-tools in the .deb, a dracut module in the RPM, and what rebuilds it when the
 # rules change (varnholt-boot-image.path).
-install(PROGRAMS ${dist_linux}/update-boot-image DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/varnholt)
+install(PROGRAMS ${dist_linux}/update-boot-image ${dist_linux}/initramfs-rules
+    DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/varnholt)
+foreach(hook initramfs-tools-hook dracut/module-setup.sh)
+    configure_file(${dist_linux}/${hook} ${dist_build}/${hook} @ONLY)
+endforeach()
+set(executable OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(CODE "
     if(\"\$ENV{VARNHOLT_PACKAGE_FORMAT}\" STREQUAL RPM)
-        file(INSTALL ${dist_linux}/dracut/module-setup.sh
-             DESTINATION \${CMAKE_INSTALL_PREFIX}/lib/dracut/modules.d/90varnholt
-             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+        file(INSTALL ${dist_build}/dracut/module-setup.sh FILE_PERMISSIONS ${executable}
+             DESTINATION \${CMAKE_INSTALL_PREFIX}/lib/dracut/modules.d/90varnholt)
     else()
-        file(INSTALL ${dist_linux}/initramfs-tools-hook
+        file(INSTALL ${dist_build}/initramfs-tools-hook FILE_PERMISSIONS ${executable}
              DESTINATION \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/initramfs-tools/hooks
-             RENAME varnholt
-             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+             RENAME varnholt)
     endif()")
 
 # Completion of its commands and modes, where bash-completion looks for it (also when that

@@ -12,8 +12,5 @@ depends() {
 install() {
     inst_multiple blockdev sh
     mkdir -p "$initdir/etc/udev/rules.d"
-    # Without varnholt-policy: the coldplug after the switch to the real root makes the
-    # journal entry of each device stopped here.
-    sed 's/, RUN+="[^"]* plugged [^"]*"$//' /etc/udev/rules.d/61-varnholt.rules \
-        >"$initdir/etc/udev/rules.d/61-varnholt.rules"
+    @CMAKE_INSTALL_FULL_LIBEXECDIR@/varnholt/initramfs-rules >"$initdir/etc/udev/rules.d/61-varnholt.rules"
 }
