@@ -11,6 +11,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${dist_build}/postinst ${dist_build}/prerm ${dist_build}/postrm
-    # The initramfs is rebuilt with the hook (and without it, once removed).
-    ${dist_linux}/triggers)
+    # The initramfs-tools hook after each image is built, kept as the administrator leaves it.
+    ${dist_linux}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

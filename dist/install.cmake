@@ -35,12 +35,12 @@ install(CODE "
     endif()
     file(INSTALL ${units} DESTINATION \${unit_dir})")
 
-# The rules carried into the initramfs, so that the mode holds from power-on: a hook for
-# initramfs-tools in the .deb, a dracut module in the RPM, and what rebuilds it when the
-# rules change (varnholt-boot-image.path).
-install(PROGRAMS ${dist_linux}/update-boot-image ${dist_linux}/initramfs-rules
+# The rules carried into the initramfs, so that the mode holds from power-on: appended to each
+# image whenever they change (varnholt-boot-image.path), again after initramfs-tools builds
+# one (the .deb), and built in by a dracut module (the RPM).
+install(PROGRAMS ${dist_linux}/initramfs-rules ${dist_build}/update-boot-image
     DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/varnholt)
-foreach(hook initramfs-tools-hook dracut/module-setup.sh)
+foreach(hook initramfs-post-update dracut/module-setup.sh update-boot-image)
     configure_file(${dist_linux}/${hook} ${dist_build}/${hook} @ONLY)
 endforeach()
 set(executable OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -49,9 +49,8 @@ install(CODE "
         file(INSTALL ${dist_build}/dracut/module-setup.sh FILE_PERMISSIONS ${executable}
              DESTINATION \${CMAKE_INSTALL_PREFIX}/lib/dracut/modules.d/90varnholt)
     else()
-        file(INSTALL ${dist_build}/initramfs-tools-hook FILE_PERMISSIONS ${executable}
-             DESTINATION \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/initramfs-tools/hooks
-             RENAME varnholt)
+        file(INSTALL ${dist_build}/initramfs-post-update FILE_PERMISSIONS ${executable}
+             DESTINATION /etc/initramfs/post-update.d RENAME varnholt)
     endif()")
 
 # Completion of its commands and modes, where bash-completion looks for it (also when that

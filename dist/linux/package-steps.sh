@@ -27,6 +27,9 @@ create_default_hive() {
 undo_storage_policy() {
     varnholt-policy reset ||
         echo "varnholt: could not undo the storage policy; see varnholt-policy(8)" >&2
+    # With no rules left, the initramfs images lose the ones appended to them.
+    /usr/libexec/varnholt/update-boot-image ||
+        echo "varnholt: could not take the rules off the initramfs; see varnholt-policy(8)" >&2
 }
 
 # The generated rules, if undoing them failed.

@@ -44,16 +44,18 @@ switch() {
     in_mode "$mode" "$@" || echo "VMTEST FAIL $stage: $mode not in force on $* within 60 s"
     awk "BEGIN { print \"VMTEST figure switch-$mode${busy:+-busy}\", $(now) - $start }"
 }
-# After a mode change: the initramfs rebuilt by the path unit, with the rules of that mode.
+# After a mode change: the rules put on the initramfs by the path unit, as an archive after
+# the image initramfs-tools built.
 initrd_follows() {
-    local mode=$1 start=$2 image=/boot/initrd.img-$(uname -r)
-    retry '[ "$(stat -c %Y $image)" -ge "$(stat -c %Y $rules)" ] && ! systemctl -q is-active varnholt-boot-image.service &&
-        [ "$(systemctl show -p ActiveState --value varnholt-boot-image.service)" != activating ]' 3000
-    awk "BEGIN { print \"VMTEST figure initramfs-rebuild\", $(now) - $start }"
-    rm -rf /tmp/initrd && unmkinitramfs "$image" /tmp/initrd
-    check "the initramfs carries the $mode rules, and blockdev" \
-        'grep -qx "# varnholt-policy mode: $mode" /tmp/initrd/main/etc/udev/rules.d/61-varnholt.rules &&
-         ! grep -q " plugged " /tmp/initrd/main/etc/udev/rules.d/61-varnholt.rules && ls /tmp/initrd/main/*bin/blockdev >/dev/null'
+    local mode=$1 start=$2 image=/boot/initrd.img-$(uname -r) state=/var/lib/varnholt/boot-images
+    retry '[ "$(stat -c %Y $state 2>/dev/null || echo 0)" -ge "$(stat -c %Y $rules)" ] &&
+        [ "$(systemctl show -p ActiveState --value varnholt-boot-image.service)" = inactive ]' 1500
+    awk "BEGIN { print \"VMTEST figure initramfs-update\", $(now) - $start }"
+    local at=$(awk -v image="$image" '$4 == image { print $1 }' $state)
+    check "the initramfs carries the $mode rules and blockdev after its own archives" \
+        'tail -c +$((at + 1)) $image | cpio -it --quiet | grep -qx sbin/blockdev &&
+         tail -c +$((at + 1)) $image | cpio -i --quiet --to-stdout etc/udev/rules.d/61-varnholt.rules |
+         grep -qx "# varnholt-policy mode: $mode"'
 }
 set_mode_for_next_boot() { # by the command, as an administrator does
     local start=$(now) && varnholt-policy set "$1" >/tmp/set.out 2>&1 || echo "VMTEST FAIL $stage: set $1: $(cat /tmp/set.out)"
@@ -70,7 +72,11 @@ timeline() { # the kernel's first USB probe, the boot unit, udev's coldplug
 }
 root_writable() { [ "$(findmnt -no SOURCE /)" != "" ] && touch /root-writable-$stage && sync && grep -q ' / ext4 rw' /proc/mounts; }
 
-echo "VMTEST start $stage"
+echo "VMTEST start $stage at $(now) s"
+# What a slow stage is busy with, every minute.
+(while sleep 60; do
+    echo "VMTEST note $stage at $(now) s: $(ps -eo etimes=,args= --sort=-etimes | grep -E 'update-initramfs|mkinitramfs|dracut|apt-get|varnholt-policy|systemctl' | grep -v grep | head -4 | cut -c1-90 | tr '\n' '|')"
+done) &
 udevadm settle
 case $stage in
 install)
@@ -149,32 +155,27 @@ d = json.load(open(\"/tmp/status.json\"))
 targets = [m[\"target\"] for i in d[\"devices\"] for b in i[\"block_devices\"] for m in b[\"mounts\"]]
 sys.exit(0 if os.environ[\"TARGET\"] in targets and d[\"exit_status\"] == $code else 1)"'
     umount "$target"
-    set_mode_for_next_boot disable
-    ;;
-disable|usbroot-disable)
-    check "cold boot under disable: no USB disk ever attached, every storage interface unauthorized, keyboard and mouse bound" \
-        '[ "$stage" = usbroot-disable ] || ! journalctl -b -k -q | grep -q "Attached SCSI"; in_mode disable FATSTICK EXTSTICK UASDISK &&
-         grep -qx 1 "$(usb_device KBD)"/*:1.0/authorized'
-    timeline
-    check "one journal entry for each stick, none failed; no failed udev run" \
-        'for s in FATSTICK EXTSTICK UASDISK; do [ "$(entries MESSAGE_ID=$blocked_id VARNHOLT_SERIAL=$s)" = 1 ] || exit 1; done; [ "$(udev_failures)" = 0 ]'
-    [ "$stage" = disable ] && set_mode_for_next_boot readonly
-    [ "$stage" = usbroot-disable ] && check "root on a USB disk: booted under disable, / writable" root_writable
-    ;;
-readonly|usbroot-readonly)
-    check "cold boot under readonly: every USB disk and partition read-only, root-only nodes, made so at plug" \
-        'in_mode readonly FATSTICK EXTSTICK UASDISK && for b in $(blocks_of FATSTICK) $(blocks_of UASDISK); do
-            [ "$(stat -c %a /dev/$b)" = 440 ] || exit 1; done &&
-         ! journalctl -b -q -o cat -t varnholt-policy | grep -q made-read-only.*service'
-    timeline
-    [ "$stage" = readonly ] && set_mode_for_next_boot readwrite
-    [ "$stage" = usbroot-readonly ] && check "root on a USB disk: booted under readonly, / writable" root_writable &&
-        set_mode_for_next_boot disable
-    ;;
-usbroot-readwrite)
-    check "root on a USB disk: booted, / writable, status names it as holding /" \
+    check "root on a USB disk under readwrite: / writable, status names it as holding /" \
         'root_writable && varnholt-policy status | grep -q "holds / or /boot"'
     set_mode_for_next_boot readonly
+    ;;
+usbroot-readonly)
+    check "cold boot under readonly: every USB disk and partition read-only and root's alone from the initramfs on" \
+        'in_mode readonly ${storage[*]} && for b in $(blocks_of FATSTICK) $(blocks_of UASDISK); do
+            [ "$(stat -c %a /dev/$b)" = 440 ] || exit 1; done &&
+         [ "$(entries -t varnholt-policy VARNHOLT_AT_PLUG=0)" = 0 ]'
+    check "root on a USB disk under readonly: / writable" root_writable
+    timeline
+    set_mode_for_next_boot disable
+    ;;
+usbroot-disable|disable)
+    check "cold boot under disable: no USB disk but the system's ever attached, every storage interface unauthorized, keyboard and mouse bound" \
+        'in_mode disable ${storage[*]} && grep -qx 1 "$(usb_device KBD)"/*:1.0/authorized &&
+         [ "$(journalctl -b -k -q | grep -c "Attached SCSI disk")" = "$([ $stage = disable ] && echo 0 || echo 1)" ]'
+    check "one journal entry for each stick, none failed; no failed udev run" \
+        'for s in ${storage[*]}; do [ "$(entries MESSAGE_ID=$blocked_id VARNHOLT_SERIAL=$s)" = 1 ] || exit 1; done && [ "$(udev_failures)" = 0 ]'
+    timeline
+    [ $stage = disable ] || check "root on a USB disk under disable: / writable" root_writable
     ;;
 esac
 echo "VMTEST done $stage"

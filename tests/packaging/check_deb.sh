@@ -19,7 +19,7 @@ desktop-file-validate "$work/root/usr/share/applications/varnholt.desktop" ||
     fail "desktop entry"
 
 source "$(dirname "$0")/package_files.sh"
-diff <(package_files lib/systemd/system usr/share/initramfs-tools/hooks/varnholt | sort) \
+diff <(package_files lib/systemd/system etc/initramfs/post-update.d/varnholt | sort) \
     <(cd "$work/root" && find . -type f | sed 's|^\./||' | sort) || fail "file list"
 
 depends=$(dpkg-deb -f "$deb" Depends)
