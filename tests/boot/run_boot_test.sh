@@ -14,7 +14,7 @@ set -euo pipefail
 deb=$(realpath "$1") work=$2 here=$(dirname "$(realpath "$0")")
 mkdir -p "$work" && work=$(realpath "$work")
 accel=${VARNHOLT_VM_ACCEL:-$([[ -r /dev/kvm && -w /dev/kvm ]] && grep -qwm1 'vmx\|svm' /proc/cpuinfo && echo kvm || echo tcg)}
-"$here/build_image.sh" "$work/cache"
+"$here/../../tools/boot-image" "$work/cache"
 base=$(ls -t "$work"/cache/base-*.img | head -1)
 uuid=$(cat "${base%.img}.uuid") && started=$SECONDS
 
@@ -61,7 +61,7 @@ boot() { # boot STAGE ROOT: ROOT virtio or usb; the guest's own kernel and initr
     local qemu=$!
     # What the guest asks of the monitor; both end with QEMU.
     tail -n +1 -F --pid=$qemu "$log" 2>/dev/null | sed -u -n 's/\r$//; s/^VMHOST //p' >"$work/mon.in" &
-    cat "$work/mon.out" >"$work/monitor-$stage.log" &
+    cat "$work/mon.out" >/dev/null &
     local reader=$!
     wait $qemu || true
     kill $reader 2>/dev/null || true

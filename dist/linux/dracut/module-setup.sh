@@ -10,7 +10,8 @@ depends() {
 }
 
 install() {
-    inst_multiple blockdev sh
+    inst_multiple sh
+    inst "$(command -v blockdev)" /usr/libexec/varnholt/blockdev
     mkdir -p "$initdir/etc/udev/rules.d"
     @CMAKE_INSTALL_FULL_LIBEXECDIR@/varnholt/initramfs-rules >"$initdir/etc/udev/rules.d/61-varnholt.rules"
 }

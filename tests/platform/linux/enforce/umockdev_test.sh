@@ -70,17 +70,6 @@ check "disable: udev deauthorizes a storage interface added, a card reader's hos
     'udev_test add $composite/1-1:1.1 && authorized 0 1-1:1.1 && udev_test add $pci/$reader/rtsx_usb_sdmmc.4/mmc_host/mmc0 &&
      run_programs && authorized 0 2-3:1.0 && grep -qx "/sys$pci/$reader" $reader_record &&
      udev_test bind $pci/usb2/2-2/2-2:1.0 && grep -q "authorized.*writing .0." <<<"$out"'
-# Out goes the vendor stick apply blocked, in comes a keyboard on the same port: the record
-# names another device (udev forgot the stick with its removal).
-vendor=$pci/usb2/2-2/2-2:1.0 vendor_record=/run/varnholt/blocked/002.005.2-2:1.0
-recorded=$(cat $vendor_record)
-rm /run/udev/data/+usb:2-2:1.0 && echo 9 >"/sys$pci/usb2/2-2/devnum" && echo 03 >"/sys$vendor/bInterfaceClass" && echo 1 >"/sys$vendor/authorized"
-ln -sfn ../../../../../../bus/usb/drivers/usbhid "$UMOCKDEV_DIR/sys$vendor/driver" && sed -i s/=ums-realtek/=usbhid/ "$UMOCKDEV_DIR/sys$vendor/uevent"
-run apply
-check "disable: apply recorded the vendor stick it blocked; a keyboard where it was is left authorized, the stick's record gone" \
-    '[[ $recorded == "/sys$vendor"* ]] && authorized 1 2-2:1.0 && [[ ! -e $vendor_record ]] && ! grep -q 2-2:1.0 /run/out /run/err'
-echo 5 >"/sys$pci/usb2/2-2/devnum" && echo ff >"/sys$vendor/bInterfaceClass"
-ln -sfn ../../../../../../bus/usb/drivers/ums-realtek "$UMOCKDEV_DIR/sys$vendor/driver" && sed -i s/=usbhid/=ums-realtek/ "$UMOCKDEV_DIR/sys$vendor/uevent"
 run set readonly
 # The fake disk refuses the read-only ioctl: the failure must show.
 check "readonly: storage authorized again, the refusing disk named, exit 1" \
