@@ -39,10 +39,9 @@ switch() {
     in_mode "$mode" "$@" || echo "VMTEST FAIL $stage: $mode not in force on $* within 60 s"
     awk "BEGIN { print \"VMTEST figure switch-$mode${busy:+-busy}\", $(now) - $start }"
     systemctl show -p ExecMainStartTimestampMonotonic -p ExecMainExitTimestampMonotonic --value varnholt-policy.service |
-        xargs | awk "{ print \"VMTEST figure apply-$mode\", (\$2 - \$1) / 1e6 }"
+        xargs | awk "{ print \"VMTEST figure apply-$mode\", (\$2 > \$1 ? \$2 - \$1 : \$1 - \$2) / 1e6 }"
 }
-# After a mode change: the rules put on the initramfs by the path unit, as an archive after
-# the image initramfs-tools built.
+# The rules put on the initramfs by the path unit, as an archive after initramfs-tools' own.
 initrd_follows() {
     local mode=$1 start=$2 image=/boot/initrd.img-$(uname -r) state=/var/lib/varnholt/boot-images
     retry '[ "$(stat -c %Y $state 2>/dev/null || echo 0)" -ge "$(stat -c %Y $rules)" ] &&
