@@ -1,6 +1,9 @@
 #!/bin/bash
-# The booted guest's side of run_boot_test.sh: one stage per boot, named on the command line.
-# Lines "VMTEST ok|FAIL|figure|note ..." are the results; "VMHOST cmd" asks QEMU's monitor.
+# The booted guest's side of run_boot_test.sh, one stage per boot (vmtest.stage=): install (the
+# package; busy desktop sticks switched through the path unit; a keyboard in a stick's port; the
+# journal; status --json; switch times; / on USB writable; then readonly), usbroot-readonly and
+# usbroot-disable (cold boots, / on USB writable), disable (/ on virtio: no USB disk ever
+# attached). Lines "VMTEST ok|FAIL|figure|note" are the results; "VMHOST cmd" asks the monitor.
 stage=$(sed -n 's/.*vmtest\.stage=\([^ ]*\).*/\1/p' /proc/cmdline)
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 rules=/etc/udev/rules.d/61-varnholt.rules hive=/var/lib/varnholt/machine.reg

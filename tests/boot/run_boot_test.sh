@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Debian 12 booted for real under QEMU (systemd as PID 1, the stock initramfs-tools initrd,
-# udisks2, the .deb installed with apt in the guest), in stages, each a boot of the same disk,
-# which holds / as a USB disk in the first three:
-#   install           the package; busy desktop sticks switched through the path unit; the
-#                     keyboard in a stick's port; the journal; status --json; switch times;
-#                     / writable under readwrite; then readonly, the initramfs rebuilt
-#   usbroot-readonly  a cold boot under readonly, disks attached, / writable; then disable
-#   usbroot-disable   a cold boot under disable, / writable
-#   disable           the same initramfs with / on a virtio disk: no USB disk ever attached
-# Usage: run_boot_test.sh DEB WORK. VARNHOLT_VM_ACCEL=kvm|tcg; by default kvm where /dev/kvm
-# opens and the CPU shows hardware virtualization (a /dev/kvm without it hangs the guest).
+# Debian 12 booted for real under QEMU (systemd, the stock initramfs-tools initrd, udisks2, the
+# .deb installed with apt in the guest): four boots of one disk, the first three with / on it as
+# a USB disk (guest.sh says what each stage checks). Usage: run_boot_test.sh DEB WORK.
+# VARNHOLT_VM_ACCEL=kvm|tcg; kvm by default where the CPU shows hardware virtualization (a
+# /dev/kvm without it hangs the guest).
 set -euo pipefail
 deb=$(realpath "$1") work=$2 here=$(dirname "$(realpath "$0")")
 mkdir -p "$work" && work=$(realpath "$work")
@@ -38,13 +32,11 @@ disk FATSTICK 64 vfat && disk EXTSTICK 64 ext4 && disk UASDISK 64 ext4 && disk H
 
 boot() { # boot STAGE ROOT: ROOT virtio or usb; the guest's own kernel and initrd of the moment
     local stage=$1 log=$work/console-$1.log version
-    version=$(debugfs -R "ls -p /boot" "$work/root.img" 2>/dev/null | grep -o 'vmlinuz-[^/]*' | head -1)
-    version=${version#vmlinuz-}
+    version=$(debugfs -R "ls -p /boot" "$work/root.img" 2>/dev/null | grep -om1 'vmlinuz-[^/]*' | cut -d- -f2-)
     debugfs -R "dump /boot/vmlinuz-$version $work/vmlinuz" "$work/root.img" >/dev/null 2>&1
     debugfs -R "dump /boot/initrd.img-$version $work/initrd" "$work/root.img" >/dev/null 2>&1
-    local root=(-drive "if=virtio,file=$work/root.img,format=raw")
-    [[ $2 == usb ]] && root=(-drive "if=none,id=root,file=$work/root.img,format=raw"
-        -device "usb-storage,bus=xhci.0,port=4,drive=root,serial=ROOTDISK")
+    local root=(-drive "if=none,id=root,file=$work/root.img,format=raw" -device virtio-blk,drive=root)
+    [[ $2 == usb ]] && root[3]=usb-storage,bus=xhci.0,port=4,drive=root,serial=ROOTDISK
     rm -f "$work/mon.in" "$work/mon.out" && mkfifo "$work/mon.in" "$work/mon.out" && : >"$log"
     local start=$SECONDS
     timeout 1500 qemu-system-x86_64 -accel "$accel" -machine q35 -m 1536 -smp 2 -display none \
@@ -71,9 +63,7 @@ boot() { # boot STAGE ROOT: ROOT virtio or usb; the guest's own kernel and initr
     grep -q "^VMTEST done $stage" "$log" || { echo "VMTEST FAIL stage $stage did not finish" && tail -40 "$log"; }
 }
 
-{
-    boot install usb && boot usbroot-readonly usb && boot usbroot-disable usb && boot disable virtio
-} | tee "$work/summary.log"
+{ boot install usb && boot usbroot-readonly usb && boot usbroot-disable usb && boot disable virtio; } | tee "$work/summary.log"
 awk '/^VMTEST figure/ { print $3, $4 }' "$work/summary.log" | sort -k1,1 -k2n | awk '{ v[$1] = v[$1] " " $2; n[$1]++ }
     END { for (f in v) { split(v[f], a, " "); m = n[f]; printf "median %s: %.2f s of %d\n", f, m % 2 ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2, m } }' | sort
 echo "booted test: $((SECONDS - started)) s in all ($accel)"
