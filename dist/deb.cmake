@@ -9,5 +9,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # display at all.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${dist_build}/postinst ${dist_build}/prerm ${dist_build}/postrm)
+    ${dist_build}/postinst ${dist_build}/prerm ${dist_build}/postrm
+    # The initramfs-tools hook after each image is built, kept as the administrator leaves it.
+    ${dist_linux}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -25,7 +25,8 @@ file(READ ${dist_linux}/varnholt-policy-service.in VARNHOLT_POLICY_SERVICE)
 string(CONFIGURE "${VARNHOLT_POLICY_SERVICE}" VARNHOLT_POLICY_SERVICE @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dist_linux}/varnholt-policy-service.in)
 set(units)
-foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path)
+foreach(unit varnholt-policy-early.service varnholt-policy.service varnholt-policy.path
+        varnholt-boot-image.path varnholt-boot-image.service)
     configure_file(${dist_linux}/${unit} ${dist_build}/${unit} @ONLY)
     list(APPEND units ${dist_build}/${unit})
 endforeach()
@@ -35,6 +36,24 @@ install(CODE "
         set(unit_dir /usr/lib/systemd/system)
     endif()
     file(INSTALL ${units} DESTINATION \${unit_dir})")
+
+# The rules carried into the initramfs, so that the mode holds from power-on: appended to each
+# image whenever they change (varnholt-boot-image.path), again after initramfs-tools builds
+# one (the .deb), and built in by a dracut module (the RPM).
+install(PROGRAMS ${dist_linux}/initramfs-rules ${dist_build}/update-boot-image
+    DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/varnholt)
+foreach(hook initramfs-post-update dracut/module-setup.sh update-boot-image)
+    configure_file(${dist_linux}/${hook} ${dist_build}/${hook} @ONLY)
+endforeach()
+set(executable OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+install(CODE "
+    if(\"\$ENV{VARNHOLT_PACKAGE_FORMAT}\" STREQUAL RPM)
+        file(INSTALL ${dist_build}/dracut/module-setup.sh FILE_PERMISSIONS ${executable}
+             DESTINATION \${CMAKE_INSTALL_PREFIX}/lib/dracut/modules.d/90varnholt)
+    else()
+        file(INSTALL ${dist_build}/initramfs-post-update FILE_PERMISSIONS ${executable}
+             DESTINATION /etc/initramfs/post-update.d RENAME varnholt)
+    endif()")
 
 # Completion of its commands and modes, where bash-completion looks for it (also when that
 # package is not there to name its folder).

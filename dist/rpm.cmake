@@ -34,4 +34,5 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/sbin /usr/libexec /usr/lib/systemd /usr/lib/systemd/system /usr/share/applications
     /usr/share/icons ${icon_dirs} /usr/share/man /usr/share/man/man1 /usr/share/man/man8
     /usr/share/polkit-1 /usr/share/polkit-1/actions
-    /usr/share/bash-completion /usr/share/bash-completion/completions)
+    /usr/share/bash-completion /usr/share/bash-completion/completions
+    /usr/libexec /usr/lib/dracut /usr/lib/dracut/modules.d)

@@ -1,6 +1,7 @@
 # The steps the Debian maintainer scripts and the RPM scriptlets share, put in at the line
 # naming them in each when the package is built (dist/install.cmake): both formats do the same.
-units="varnholt-policy.path varnholt-policy.service varnholt-policy-early.service"
+# The boot image's path unit first: it sees the rules the boot unit's restart writes.
+units="varnholt-boot-image.path varnholt-policy.path varnholt-policy.service varnholt-policy-early.service"
 
 # A new machine starts from a Windows machine's defaults. A hive already there is the
 # machine's policy: installing or upgrading never changes how it treats storage. Earlier
@@ -26,6 +27,9 @@ create_default_hive() {
 undo_storage_policy() {
     varnholt-policy reset ||
         echo "varnholt: could not undo the storage policy; see varnholt-policy(8)" >&2
+    # With no rules left, the initramfs images lose the ones appended to them.
+    /usr/libexec/varnholt/update-boot-image ||
+        echo "varnholt: could not take the rules off the initramfs; see varnholt-policy(8)" >&2
 }
 
 # The generated rules, if undoing them failed: whatever stands at their name.

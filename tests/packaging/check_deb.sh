@@ -19,7 +19,7 @@ desktop-file-validate "$work/root/usr/share/applications/varnholt.desktop" ||
     fail "desktop entry"
 
 source "$(dirname "$0")/package_files.sh"
-diff <(package_files lib/systemd/system | sort) \
+diff <(package_files lib/systemd/system etc/initramfs/post-update.d/varnholt | sort) \
     <(cd "$work/root" && find . -type f | sed 's|^\./||' | sort) || fail "file list"
 
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -56,7 +56,7 @@ unshare --mount --propagation private env PATH="$work/bin:$PATH" bash -euc '
     private_overlay /usr /etc /var/lib
     [[ -L /lib ]] || private_overlay /lib
     tar -C "$1/root" -c . | tar -C / -x --keep-directory-symlink
-    systemd-analyze verify /lib/systemd/system/varnholt-policy{.path,.service,-early.service}
+    systemd-analyze verify /lib/systemd/system/varnholt-policy{.path,.service,-early.service} /lib/systemd/system/varnholt-boot-image.{path,service}
     rm -rf /var/lib/varnholt
     "$1/control/postinst" configure
     cmp /usr/share/varnholt/machine.reg /var/lib/varnholt/machine.reg

@@ -10,7 +10,8 @@ echo "== rpmlint"
 rpmlint -c "$(dirname "$0")/../../dist/rpmlint.toml" "$rpm" || fail "rpmlint reports errors"
 
 source "$(dirname "$0")/package_files.sh"
-diff <({ package_files usr/lib/systemd/system && printf '%s\n' usr/share/{doc/,}varnholt usr/libexec/varnholt; } | sort) \
+diff <({ package_files usr/lib/systemd/system usr/lib/dracut/modules.d/90varnholt/module-setup.sh &&
+    printf '%s\n' usr/share/{doc/,}varnholt usr/lib/dracut/modules.d/90varnholt usr/libexec/varnholt; } | sort) \
     <(rpm -qlp "$rpm" | sed 's|^/||' | sort) || fail "files and folders"
 
 requires=$(rpm -qpR "$rpm")

@@ -84,7 +84,7 @@ modprobe -a configfs evdev ext4 dummy_hcd libcomposite sg && mount -t configfs n
 /usr/lib/systemd/systemd-udevd --daemon
 $(sed -n 's/^ExecStart=//p' /lib/systemd/system/varnholt-policy-early.service) || echo "VMTEST FAIL boot unit: exit $?"
 udevadm trigger --type=subsystems --action=add && udevadm trigger --action=add && udevadm settle
-check "cold boot, the hive alone saying disable: no USB disk ever appeared" '! dmesg | grep -q "Attached SCSI"'
+check "cold boot, the hive alone saying disable: no USB disk ever appeared" '! dmesg | grep -q "Attached SCSI disk"'
 
 mkdir -p $g/strings/0x409 $g/configs/c.1 $g/functions/hid.kbd $g/functions/mass_storage.disk
 echo 0x1d6b >$g/idVendor && echo 0x0104 >$g/idProduct && echo GADGET >$g/strings/0x409/serialnumber

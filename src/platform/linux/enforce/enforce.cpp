@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/linux/enforce/audit_journal.h"
+#include "platform/linux/enforce/device_record.h"
 #include "platform/linux/enforce/trusted_files.h"
 #include "platform/linux/enforce/udev_rules.h"
 #include "platform/linux/hive_registry.h"
@@ -31,9 +32,6 @@ namespace {
 
 constexpr const char* kStateFolder = "/run/varnholt";
 constexpr const char* kLockPath = "/run/varnholt/policy.lock";
-// Interfaces apply blocked that would not show as storage afterwards; gone with a reboot,
-// as the blocks are.
-constexpr const char* kBlockedListPath = "/run/varnholt/blocked-interfaces";
 // Interfaces apply did not take away, or could not re-attach, and why: for status.
 constexpr const char* kHeldBackPath = "/run/varnholt/held-back";
 constexpr const char* kUdevadm = "/bin/udevadm";
@@ -143,36 +141,30 @@ void Record(Outcome& outcome, const DeviceIdentity& device, Action action, std::
     outcome.changed = true;
 }
 
-std::set<std::string> ReadBlockedList() {
-    std::set<std::string> blocked;
-    std::istringstream list(ReadSmallFile(kBlockedListPath, kLargestStateFile).text.value_or(""));
-    for (std::string line; std::getline(list, line);)
-        blocked.insert(line);
-    return blocked;
+// Kept for the device it names, so that the rules' run as it comes again (coldplug after the
+// boot unit) and status know apply did it.
+void Remember(const char* folder, const std::optional<DeviceRecord>& record) {
+    if (record)
+        AddRecord(folder, *record);
 }
 
-Problems WriteBlockedList(const std::set<std::string>& blocked) {
-    std::string list;
-    for (const std::string& syspath : blocked)
-        list += syspath + "\n";
-    return ReplaceFile(kBlockedListPath, list);
+void Forget(const char* folder, const std::optional<DeviceRecord>& record) {
+    if (record)
+        RemoveRecord(folder, *record);
 }
 
 std::string InForce(UsbMode mode) {
     return std::string(UsbModeName(mode)) + " in force";
 }
 
-void Unblock(const UsbStorageInterface& interface, UsbMode mode, std::set<std::string>& blocked,
-             Outcome& outcome) {
+void Unblock(const UsbStorageInterface& interface, UsbMode mode, Outcome& outcome) {
     // Blocks of other tools on the whole device stay as they are.
     if (interface.authorized || !interface.device_authorized ||
         (interface.interface_class != 8 && !interface.marked_blocked))
         return;
     const Problems unblocked = UnblockInterface(interface);
-    if (unblocked.empty()) {
-        blocked.erase(interface.syspath);
-        blocked.erase(interface.name);
-    }
+    if (unblocked.empty())
+        Forget(kBlockedRecords, InterfaceRecord(interface.syspath));
     Record(outcome, interface.identity, Action::kUnblocked, InForce(mode), unblocked);
 }
 
@@ -191,6 +183,8 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
                 Record(outcome, device.identity, Action::kRemountedReadOnly,
                        InForce(UsbMode::kReadOnly), {}, mount.target);
         }
+        if (problems.empty())
+            Remember(kReadOnlyRecords, BlockRecord(device.identity.syspath));
         Record(outcome, device.identity, Action::kMadeReadOnly, InForce(UsbMode::kReadOnly),
                problems);
     }
@@ -212,8 +206,7 @@ void EnforceReadOnly(const UsbStorageInterface& interface, Outcome& outcome) {
 
 // Brings each attached USB storage interface and its disks into the mode.
 void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bool resetting,
-               std::set<std::string>& blocked, std::set<std::string>& to_trigger,
-               Outcome& outcome) {
+               std::set<std::string>& to_trigger, Outcome& outcome) {
     std::vector<std::pair<const UsbStorageInterface*, std::future<Problems>>> blocking;
     for (const UsbStorageInterface& interface : storage) {
         if (interface.holds_system)
@@ -230,15 +223,19 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
                                                                  std::cref(interface)));
                 break;
             case UsbMode::kReadOnly:
-                Unblock(interface, mode, blocked, outcome);
+                Unblock(interface, mode, outcome);
                 EnforceReadOnly(interface, outcome);
                 break;
             case UsbMode::kReadWrite:
-                Unblock(interface, mode, blocked, outcome);
+                Unblock(interface, mode, outcome);
                 for (const UsbBlockDevice& device : interface.block_devices) {
-                    if (device.marked_read_only && device.read_only)
+                    if (device.marked_read_only && device.read_only) {
+                        const Problems problems = MakeWritable(device);
+                        if (problems.empty())
+                            Forget(kReadOnlyRecords, BlockRecord(device.identity.syspath));
                         Record(outcome, device.identity, Action::kMadeWritable,
-                               resetting ? "reset" : InForce(mode), MakeWritable(device));
+                               resetting ? "reset" : InForce(mode), problems);
+                    }
                 }
                 break;
         }
@@ -246,7 +243,9 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
     for (auto& [interface, pending] : blocking) {
         const Problems problems = pending.get();
         Record(outcome, interface->identity, Action::kBlocked, InForce(mode), problems);
-        if (!problems.empty()) {
+        if (problems.empty()) {
+            Remember(kBlockedRecords, InterfaceRecord(interface->syspath));
+        } else {
             // Not taken away, so that nothing written to it is lost: read-only where that can
             // be done in place.
             HoldBack(outcome, *interface, problems);
@@ -254,16 +253,14 @@ void EnforceOn(const std::vector<UsbStorageInterface>& storage, UsbMode mode, bo
                 Record(outcome, device.identity, Action::kMadeReadOnly,
                        "could not be taken away: read-only instead", MakeReadOnly(device));
         }
-        if (interface->interface_class != 8)
-            blocked.insert(interface->syspath);
     }
 }
 
 // One pass. remove_rules leaves no rules file at all instead of the mode's.
 Outcome Enforce(UsbMode mode, bool remove_rules) {
     Outcome outcome;
-    std::set<std::string> blocked = ReadBlockedList();
-    const std::set<std::string> blocked_before = blocked;
+    // Records of devices gone or replaced go; a keyboard in a blocked stick's port is not it.
+    RecordedDevices(kReadOnlyRecords, BlockRecord, true);
     std::string system_unresolved;
     const std::vector<std::string> system_devices = SystemUsbDevices(&system_unresolved);
     // A machine must never lose its running system.
@@ -297,14 +294,15 @@ Outcome Enforce(UsbMode mode, bool remove_rules) {
         outcome.changed = true;
     }
     std::set<std::string> to_trigger;
-    EnforceOn(FindUsbStorage(blocked), mode, remove_rules, blocked, to_trigger, outcome);
+    const auto storage = [] {
+        return FindUsbStorage(RecordedDevices(kBlockedRecords, InterfaceRecord, true));
+    };
+    EnforceOn(storage(), mode, remove_rules, to_trigger, outcome);
     if (reload.valid()) {
         Add(outcome.problems, reload.get());
-        EnforceOn(FindUsbStorage(blocked), mode, remove_rules, blocked, to_trigger, outcome);
+        EnforceOn(storage(), mode, remove_rules, to_trigger, outcome);
     }
 
-    if (blocked != blocked_before)
-        Add(outcome.problems, WriteBlockedList(blocked));
     std::string held_back;
     for (const auto& [syspath, why] : outcome.held_back)
         held_back += syspath + "\t" + why + "\n";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/linux/enforce/audit_journal.h"
+#include "platform/linux/enforce/device_record.h"
 #include "platform/linux/enforce/enforce.h"
 #include "platform/linux/enforce/trusted_files.h"
 #include "platform/linux/enforce/udev_rules.h"
@@ -118,7 +119,9 @@ int Status(bool json) {
     const RecordedMode recorded = ReadRecordedMode(hive);
     const FileText rules = ReadSmallFile(kRulesPath, kLargestStateFile);
     const std::optional<UsbMode> in_force = rules.text ? RulesMode(*rules.text) : std::nullopt;
-    const std::vector<UsbStorageInterface> storage = FindUsbStorage();
+    // What apply blocked shows as blocked by varnholt-policy, as what the rules blocked does.
+    const std::vector<UsbStorageInterface> storage =
+        FindUsbStorage(RecordedDevices(kBlockedRecords, InterfaceRecord, false));
     const std::map<std::string, std::string> held_back = HeldBack();
     const auto held_back_why = [&](const UsbStorageInterface& s) {
         const auto found = held_back.find(s.syspath);
@@ -234,29 +237,65 @@ void Journal(const std::vector<Change>& changes) {
     }
 }
 
+// The nearest of path and the folders above it that the kernel still shows.
+std::filesystem::path Existing(std::filesystem::path path) {
+    std::error_code error;
+    while (path.has_relative_path() && !std::filesystem::exists(path, error))
+        path = path.parent_path();
+    return path;
+}
+
+// The USB interface at or above path (a block device, an MMC host beneath one).
+std::filesystem::path InterfaceAbove(std::filesystem::path path) {
+    std::error_code error;
+    while (path.has_relative_path() && !std::filesystem::exists(path / "bInterfaceClass", error))
+        path = path.parent_path();
+    return path;
+}
+
 // Run by the rules for a device they stopped as it came (blocked or read-only): the kernel's
 // path of it, nothing more; the rest is read here, so that no string a device reports passes
-// through a command line.
+// through a command line. One entry per device: what apply or an earlier event of the same
+// plug recorded is not entered again. A device gone meanwhile is entered with what is left.
 int RecordPlug(std::string_view action, std::string_view devpath) {
     if ((action != "blocked" && action != "read-only") || !devpath.starts_with("/devices/") ||
         devpath.find("/..") != std::string_view::npos)
         return exit_code::kUsage;
-    const std::optional<DeviceIdentity> device = IdentifyDevice("/sys" + std::string(devpath));
-    if (!device)
-        return exit_code::kStepFailed;
-    journal::SetRequester({"the rules, as the device was plugged in", "", "", ""});
+    const std::filesystem::path syspath = "/sys" + std::string(devpath);
+    const bool blocked = action == "blocked";
+    const std::filesystem::path interface = InterfaceAbove(syspath);
+    const std::optional<DeviceRecord> record =
+        blocked ? InterfaceRecord(interface) : BlockRecord(syspath);
+    if (record && !AddRecord(blocked ? kBlockedRecords : kReadOnlyRecords, *record))
+        return exit_code::kDone;
+    const std::filesystem::path wanted =
+        blocked && interface.has_relative_path() ? interface : syspath;
+    DeviceIdentity device = IdentifyDevice(Existing(wanted)).value_or(DeviceIdentity{});
+    device.kernel_name = wanted.filename();
+    device.syspath = wanted;
+    journal::SetRequester({"the rules, as the device was plugged in", "0", "", ""});
     journal::DeviceChanged(
-        action == "blocked" ? journal::DeviceAction::kBlocked : journal::DeviceAction::kReadOnly,
-        std::string(action), *device, "", true);
+        blocked ? journal::DeviceAction::kBlocked : journal::DeviceAction::kReadOnly,
+        std::string(action), device, "", true);
     return exit_code::kDone;
+}
+
+// Whether this process runs in one of the policy units' own control groups: only their runs
+// are the units', whatever environment another process inherited.
+bool RunByPolicyUnit() {
+    const std::string cgroup = ReadSmallFile("/proc/self/cgroup", 4096).text.value_or("");
+    for (const char* unit : {"/varnholt-policy.service\n", "/varnholt-policy-early.service\n"})
+        if (cgroup.ends_with(unit))
+            return true;
+    return false;
 }
 
 // Who asked for what a root command changes, for the journal.
 journal::Requester RequesterOf(std::string_view command) {
     journal::Requester requester =
         journal::RequesterOfThisProcess("varnholt-policy " + std::string(command));
-    // systemd names each run of a unit; the units run apply at boot and when the hive changes.
-    if (std::getenv("INVOCATION_ID") != nullptr && command == "apply")
+    // The units run apply at boot and when the hive changes.
+    if (command == "apply" && RunByPolicyUnit())
         requester.description = "the hive changed or the machine started (varnholt-policy.service)";
     return requester;
 }

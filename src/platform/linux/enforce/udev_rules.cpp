@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/linux/enforce/device_record.h"
 #include "platform/linux/enforce/trusted_files.h"
 
 namespace varnholt::enforce {
@@ -12,7 +13,14 @@ constexpr std::string_view kModeLine = "# varnholt-policy mode: ";
 
 // Removals pass; the USB devices that hold / or /boot are never matched.
 std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices) {
-    std::string skips = "ACTION==\"remove\", GOTO=\"varnholt_end\"\n";
+    // A record goes with its device: the next one in that port is another device.
+    std::string skips =
+        "ACTION==\"remove\", SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", "
+        "RUN+=\"/bin/sh -c 'rm -f " +
+        std::string(kBlockedRecords) +
+        "/$env{BUSNUM}.$env{DEVNUM}.*'\"\n"
+        "ACTION==\"remove\", SUBSYSTEM==\"block\", RUN+=\"/bin/sh -c 'rm -f " +
+        kReadOnlyRecords + "/$kernel.*'\"\n" + "ACTION==\"remove\", GOTO=\"varnholt_end\"\n";
     for (const std::string& device : system_usb_devices) {
         skips += "# Holds / or /boot: left alone.\nDEVPATH==\"" + device +
                  "\", GOTO=\"varnholt_end\"\nDEVPATH==\"" + device +
@@ -23,11 +31,11 @@ std::string SystemDeviceSkips(const std::vector<std::string>& system_usb_devices
 
 // Each device the rules stop as it comes is recorded by this program, which is handed only
 // the device's path and reads the rest from sysfs: no string a device reports reaches a
-// command line.
-std::string RecordAtPlug(const std::string& recorder, const char* match, const char* action) {
+// command line. Ends the rule it is appended to; with no recorder, the rule records nothing.
+std::string RecordAtPlug(const std::string& recorder, const char* action) {
     if (recorder.empty())
-        return {};
-    return std::string(match) + ", RUN+=\"" + recorder + " plugged " + action + " $devpath\"\n";
+        return "\n";
+    return ", RUN+=\"" + recorder + " plugged " + action + " $devpath\"\n";
 }
 
 // The SCSI generic and bsg nodes of a USB disk reach its medium beside the block node (SG_IO
@@ -67,27 +75,23 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "# Storage interfaces (class 08, UAS drives included) are not authorized.\n"
                      "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"add\", "
                      "ATTR{bInterfaceClass}==\"08\", ENV{" +
-                     kBlockedProperty +
-                     "}=\"1\", ATTR{authorized}=\"0\"\n"
-                     "# A storage driver bound to a vendor-specific interface.\n"
+                     kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" +
+                     RecordAtPlug(recorder, "blocked") +
+                     "# A storage driver bound to a vendor-specific interface (or to a storage\n"
+                     "# one before the rule above ran: the record keeps it to one entry).\n"
                      "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_interface\", ACTION==\"bind\", "
                      "DRIVER==\"usb-storage|uas|ums-*\", ENV{" +
-                     kBlockedProperty +
-                     "}=\"1\", ATTR{authorized}=\"0\"\n"
+                     kBlockedProperty + "}=\"1\", ATTR{authorized}=\"0\"" +
+                     RecordAtPlug(recorder, "blocked") +
                      "# Any disk, MMC or Memory Stick host beneath a USB interface, whatever its\n"
                      "# driver (card readers such as rtsx_usb are class ff): nobody else may open\n"
-                     "# or mount it, and its interface goes, remembered for a later unblock.\n"
+                     "# or mount it, and its interface goes, recorded for a later unblock.\n"
                      "SUBSYSTEM==\"block|mmc_host|memstick_host\", ACTION==\"add\", "
                      "SUBSYSTEMS==\"usb\", ATTRS{bInterfaceClass}==\"?*\", MODE=\"0600\", "
                      "ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\", "
                      "ENV{VARNHOLT_INTERFACE}=\"%b\", RUN+=\"/bin/sh -c 'echo 0 "
-                     ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized; mkdir -p "
-                     "/run/varnholt && echo $env{VARNHOLT_INTERFACE} "
-                     ">>/run/varnholt/blocked-interfaces'\"\n" +
-                     RecordAtPlug(recorder, "ACTION==\"add|bind\", ENV{VARNHOLT_BLOCKED}==\"1\"",
-                                  "blocked") +
-                     RecordAtPlug(recorder, "ACTION==\"add\", ENV{VARNHOLT_INTERFACE}==\"?*\"",
-                                  "blocked");
+                     ">/sys/bus/usb/devices/$env{VARNHOLT_INTERFACE}/authorized'\"" +
+                     RecordAtPlug(recorder, "blocked");
             break;
         case UsbMode::kReadOnly:
             rules += SystemDeviceSkips(system_usb_devices) + std::string(kGenericNodes) +
@@ -105,9 +109,9 @@ std::string RenderRules(UsbMode mode, const std::vector<std::string>& system_usb
                      "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk|partition\", SUBSYSTEMS==\"usb\", "
                      "ENV{" +
                      kReadOnlyProperty +
-                     "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n" +
-                     RecordAtPlug(recorder, "ACTION==\"add\", ENV{VARNHOLT_READONLY}==\"1\"",
-                                  "read-only");
+                     "}!=\"1\", ENV{UDISKS_IGNORE}=\"1\", ENV{SYSTEMD_READY}=\"0\"\n"
+                     "SUBSYSTEM==\"block\", ACTION==\"add\", ENV{" +
+                     kReadOnlyProperty + "}==\"1\"" + RecordAtPlug(recorder, "read-only");
             break;
     }
     return rules + "LABEL=\"varnholt_end\"\n";

@@ -452,8 +452,7 @@ std::vector<UsbStorageInterface> FindUsbStorage(const std::set<std::string>& rem
             storage.interface_class = std::stoi(interface_class, nullptr, 16);
         storage.authorized = Attribute(device.get(), "authorized") != "0";
         storage.marked_blocked = PropertyIsSet(device.get(), kBlockedProperty) ||
-                                 remembered_blocked.contains(storage.syspath) ||
-                                 remembered_blocked.contains(storage.name);
+                                 remembered_blocked.contains(storage.syspath);
         if (storage.interface_class != 8 && !IsStorageDriver(storage.driver) &&
             !storage.marked_blocked && !beneath.contains(storage.syspath))
             continue;

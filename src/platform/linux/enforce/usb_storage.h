@@ -78,9 +78,9 @@ struct UsbStorageInterface {
 };
 
 // A USB interface counts as storage when it has class 08, a storage driver, or a block
-// device, MMC or Memory Stick host beneath it. remembered_blocked: syspaths or names of
-// interfaces blocked earlier that no longer show as storage (a vendor-specific interface
-// loses its driver and children when it loses its authorization).
+// device, MMC or Memory Stick host beneath it. remembered_blocked: syspaths of interfaces
+// whose record of a block names the device there now (a vendor-specific interface loses its
+// driver and children when it loses its authorization).
 std::vector<UsbStorageInterface> FindUsbStorage(
     const std::set<std::string>& remembered_blocked = {});
 

@@ -72,7 +72,8 @@ TEST(EnforceTest, RulesSkipTheSystemDiskAndRunOnlyTheInstalledProgram) {
     for (const UsbMode mode : {UsbMode::kDisable, UsbMode::kReadOnly}) {
         const std::string rules = RenderRules(mode, {"/devices/pci0000:00/usb2/2-1"});
         const std::size_t skip = rules.find("DEVPATH==\"/devices/pci0000:00/usb2/2-1/*\", GOTO");
-        EXPECT_LT(skip, rules.find(mode == UsbMode::kDisable ? "ATTR{authorized}=\"0\"" : "RUN+="));
+        EXPECT_LT(skip,
+                  rules.find(mode == UsbMode::kDisable ? "ATTR{authorized}=\"0\"" : "--setro"));
         // SCSI generic and bsg nodes are root's alone, whatever a later rule says.
         EXPECT_LT(skip, rules.find("SUBSYSTEM==\"scsi_generic|bsg\", SUBSYSTEMS==\"usb\", "
                                    "OWNER:=\"root\", GROUP:=\"root\", MODE:=\"0600\""));

@@ -131,7 +131,7 @@ rm -rf /run/varnholt && mkdir -m 777 /run/elsewhere && ln -s /run/elsewhere /run
 check "/run/varnholt a link: refused, nothing written through it" '[[ $status == 1 ]] && grep -q /run/varnholt /run/err && [[ -z $(ls /run/elsewhere) ]]'
 rm /run/varnholt
 rm /run/systemd/journal/socket && python3 -c 'import socket; s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind("/dev/log"); s.settimeout(5); open("/run/syslog", "wb").write(s.recv(4096))' & sleep 0.3 && run set disable && wait $!
+s.bind("/dev/log"); s.settimeout(5); open("/run/syslog", "wb").write(s.recv(4096))' & until [[ -S /dev/log ]]; do sleep 0.05; done && run set disable && wait $!
 check "no journal: syslog" 'grep -q "mode changed from readwrite to disable.*\[$(documented 1)\]" /run/syslog'
 rm -f $rules && mkdir -p $rules/inside && PATH=/run/stubs:$PATH sh "$postrm" purge >/run/out 2>/run/err && status=0 || status=$?
 check "purge with a folder at the rules' name: exit 0, nothing left" '[[ $status == 0 && ! -e $rules && ! -e /var/lib/varnholt ]]'

@@ -13,7 +13,7 @@ if [[ $2 == --namespace ]]; then
     }
     interface() { # interface PATH CLASS DRIVER
         device "$pci/$1" SUBSYSTEM=usb DEVTYPE=usb_interface DRIVER="$3" authorized=1 \
-            bInterfaceClass="$2" "L: driver=../../../../../../bus/usb/drivers/$3"
+            bInterfaceClass="$2" bInterfaceNumber=00 "L: driver=../../../../../../bus/usb/drivers/$3"
     }
     disk() { device "$1/block/$2" SUBSYSTEM=block DEVTYPE=disk DEVNAME=/dev/$2 MAJOR=8 MINOR=$3 dev=8:$3 ro=0; }
     { # a composite HID+storage device, a keyboard, a UAS disk, a vendor interface, a card
@@ -29,7 +29,9 @@ if [[ $2 == --namespace ]]; then
         interface usb1/1-2/1-2:1.0 03 usbhid
         interface usb2/2-1/2-1:1.0 08 uas
         interface usb2/2-2/2-2:1.0 ff ums-realtek
-        for usb in usb1/1-1 usb1/1-2 usb2/2-1 usb2/2-2 usb2/2-3 usb1 usb2; do device "$pci/$usb" SUBSYSTEM=usb DEVTYPE=usb_device authorized=1; done
+        number=1 && for usb in usb1/1-1 usb1/1-2 usb2/2-1 usb2/2-2 usb2/2-3 usb1 usb2; do
+            device "$pci/$usb" SUBSYSTEM=usb DEVTYPE=usb_device authorized=1 busnum=${usb:3:1} devnum=$((number += 1)) idVendor=0bda idProduct=0129
+        done
         disk $ata sdz 240
     } >/run/devices.umockdev
     exec umockdev-run -d /run/devices.umockdev -- "$self" "$policy" --testbed
@@ -64,12 +66,12 @@ run set disable
 check "disable: udev leaves HID interfaces alone" \
     'untouched add $composite/1-1:1.0 $pci/usb1/1-2/1-2:1.0'
 echo 1 >"/sys$composite/1-1:1.1/authorized"
-echo 1 >"/sys$pci/$reader/authorized" && sed -i '\|^/sys.*/2-3:1.0$|d' /run/varnholt/blocked-interfaces # the rules' record alone
-check "disable: udev deauthorizes a storage interface added, a card reader's host, and a storage driver bound to a vendor one" \
+reader_record=/run/varnholt/blocked/002.006.2-3:1.0
+echo 1 >"/sys$pci/$reader/authorized" && rm $reader_record # the rules' record alone
+check "disable: udev deauthorizes a storage interface added, a card reader's host (recorded for that very device), and a storage driver bound to a vendor one" \
     'udev_test add $composite/1-1:1.1 && authorized 0 1-1:1.1 && udev_test add $pci/$reader/rtsx_usb_sdmmc.4/mmc_host/mmc0 &&
-     run_programs && authorized 0 2-3:1.0 && grep -qx 2-3:1.0 /run/varnholt/blocked-interfaces &&
+     run_programs && authorized 0 2-3:1.0 && grep -qx "/sys$pci/$reader" $reader_record &&
      udev_test bind $pci/usb2/2-2/2-2:1.0 && grep -q "authorized.*writing .0." <<<"$out"'
-
 run set readonly
 # The fake disk refuses the read-only ioctl: the failure must show.
 check "readonly: storage authorized again, the refusing disk named, exit 1" \
