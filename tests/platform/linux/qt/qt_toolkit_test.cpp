@@ -7,8 +7,6 @@
 #include <QtTest>
 
 #include "app/application.h"
-#include "auth/password.h"
-#include "auth/registry_settings_store.h"
 #include "platform/linux/qt/qt_toolkit.h"
 #include "policy/usb_policy.h"
 #include "runtime/error.h"
@@ -73,13 +71,7 @@ class QtToolkitTest : public QObject {
     // The whole program over a registry in memory: nothing of the machine's registry in reach.
     void init() {
         hive = std::make_shared<testing::MemoryHive>();
-        SharedShell().SetFactory(
-            [h = hive] { return std::make_unique<testing::MemoryRegistry>(h); });
-        SharedSettingsStore().SetFactory([h = hive] {
-            return std::make_unique<RegistrySettingsStore>(
-                std::make_unique<testing::MemoryRegistry>(h));
-        });
-        PasswordHash().clear();
+        testing::UseMemoryHive(hive);
         application = std::make_unique<app::Application>(toolkit, [](int) {});
     }
     void cleanup() {
