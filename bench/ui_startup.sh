@@ -14,7 +14,7 @@ for file in "$program" "$watch"; do
     [[ -x "$file" ]] || { echo "build the release preset first: $file is missing" >&2; exit 1; }
 done
 command -v zenity >/dev/null || { echo "zenity is missing (tools/install-deps --test)" >&2; exit 1; }
-source "$root/tests/e2e/private_session.sh"
+source "$root/tools/private-session.sh"
 
 # Ends a program started by map_watch. Its parent has gone, so it is done once it is a zombie
 # (whoever adopted it reaps it in its own time).

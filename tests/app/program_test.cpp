@@ -6,8 +6,6 @@
 #include <stdexcept>
 
 #include "app/application.h"
-#include "auth/password.h"
-#include "auth/registry_settings_store.h"
 #include "policy/usb_policy.h"
 #include "support/memory_registry.h"
 #include "ui/login.h"
@@ -81,13 +79,7 @@ struct ProcessEnded {};  // thrown by the test's exit, so the run stops where th
 
 class ProgramTest : public ::testing::Test {
   protected:
-    ProgramTest() {
-        SharedShell().SetFactory([h = hive] { return std::make_unique<MemoryRegistry>(h); });
-        SharedSettingsStore().SetFactory([h = hive] {
-            return std::make_unique<RegistrySettingsStore>(std::make_unique<MemoryRegistry>(h));
-        });
-        PasswordHash().clear();
-    }
+    ProgramTest() { UseMemoryHive(hive); }
 
     Window& Loaded(WindowId id) {
         if (application.Loaded(id) == nullptr)

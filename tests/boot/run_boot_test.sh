@@ -18,17 +18,9 @@ debugfs -w -R "mkdir /vmtest" "$work/root.img" >/dev/null 2>&1
 for file in "$deb" "$here/guest.sh"; do
     debugfs -w -R "write $file /vmtest/$(basename "$file")" "$work/root.img" >/dev/null 2>&1
 done
-disk() { # disk NAME MIB vfat|ext4: a stick with one partition at 1 MiB, a file system labelled NAME
-    local image=$work/$1.img sectors=$((($2 - 1) * 2048)) type
-    type=$([[ $3 == vfat ]] && echo '\x0c' || echo '\x83')
-    rm -f "$image" && truncate -s "$2M" "$image"
-    printf "\x00\x00\x02\x00$type\xff\xff\xff\x00\x08\x00\x00$(printf '\\x%02x' $((sectors & 255)) $((sectors >> 8 & 255)) $((sectors >> 16)))\x00" |
-        dd of="$image" bs=1 seek=446 conv=notrunc status=none
-    printf '\x55\xaa' | dd of="$image" bs=1 seek=510 conv=notrunc status=none
-    if [[ $3 == vfat ]]; then mkfs.vfat -n "$1" --offset 2048 "$image" $((($2 - 1) * 1024)) >/dev/null
-    else mkfs.ext4 -q -L "$1" -E offset=1048576 "$image" "$(($2 - 1))M"; fi
-}
-disk FATSTICK 64 vfat && disk EXTSTICK 64 ext4 && disk UASDISK 64 ext4 && disk HOTPLUG 16 ext4
+for disk in FATSTICK:64:vfat EXTSTICK:64:ext4 UASDISK:64:ext4 HOTPLUG:16:ext4; do
+    IFS=: read -r name mib type <<<"$disk" && "$here/../../tools/disk-image" "$work/$name.img" "$mib" "$type" "$name"
+done
 
 boot() { # boot STAGE ROOT: ROOT virtio or usb; the guest's own kernel and initrd of the moment
     local stage=$1 log=$work/console-$1.log version
@@ -64,7 +56,6 @@ boot() { # boot STAGE ROOT: ROOT virtio or usb; the guest's own kernel and initr
 }
 
 { boot install usb && boot usbroot-readonly usb && boot usbroot-disable usb && boot disable virtio; } | tee "$work/summary.log"
-awk '/^VMTEST figure/ { print $3, $4 }' "$work/summary.log" | sort -k1,1 -k2n | awk '{ v[$1] = v[$1] " " $2; n[$1]++ }
-    END { for (f in v) { split(v[f], a, " "); m = n[f]; printf "median %s: %.2f s of %d\n", f, m % 2 ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2, m } }' | sort
+awk '/^VMTEST figure/ { print $3, $4 }' "$work/summary.log" | "$here/../../tools/medians"
 echo "booted test: $((SECONDS - started)) s in all ($accel)"
 ! grep -q '^VMTEST FAIL' "$work/summary.log"

@@ -13,8 +13,8 @@ command -v dbus-run-session >/dev/null && command -v xprop >/dev/null &&
     /usr/bin/python3 -c 'import pyatspi' 2>/dev/null ||
     { echo "SKIP: dbus-run-session, xprop, dbus-launch, orca, openbox, at-spi2-core, pkexec, polkitd or python3-pyatspi is missing" >&2; exit 77; }
 here=$(dirname "$(realpath "$0")")
-source "$here/private_session.sh"
-source "$here/../packaging/private_polkit.sh"
+source "$here/../../tools/private-session.sh"
+source "$here/../../tools/private-polkit.sh"
 trap 'kill $polkit_pids $(jobs -p) 2>/dev/null || true' EXIT
 
 chmod 755 "$scratch"

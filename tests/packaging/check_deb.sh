@@ -62,7 +62,7 @@ unshare --mount --propagation private env PATH="$work/bin:$PATH" bash -euc '
     cmp /usr/share/varnholt/machine.reg /var/lib/varnholt/machine.reg
     echo changed >/var/lib/varnholt/machine.reg
     "$1/control/postinst" configure 1.0.0
-    [[ $(cat /var/lib/varnholt/machine.reg) == changed ]]' _ "$work" "$(dirname "$0")/private_overlay.sh" ||
+    [[ $(cat /var/lib/varnholt/machine.reg) == changed ]]' _ "$work" "$(dirname "$0")/../../tools/private-overlay.sh" ||
     fail "units, or postinst: it must create the hive when absent and keep one already there"
 
 exit $((failures > 0))

@@ -4,7 +4,7 @@
 # machine) where, as in any chroot, no systemd runs: the scriptlets' effects on files are checked.
 # ARGS: RPM BUILD_FOLDER
 rpm=$1 build=$2
-source "$(dirname "$0")/../e2e/drive.sh"  # $work, fail and finish
+source "$(dirname "$0")/../../tools/drive-windows.sh"  # $work, fail and finish
 
 echo "== rpmlint"
 rpmlint -c "$(dirname "$0")/../../dist/rpmlint.toml" "$rpm" || fail "rpmlint reports errors"

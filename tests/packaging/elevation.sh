@@ -19,7 +19,7 @@ polkit_pids=""
 trap 'kill $polkit_pids $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; umount -l "$work"; rm -rf "$work"' EXIT
 helper=$work/libexec/varnholt/varnholt-machine-writer
 install -D -m 755 "$1" "$work/bin/varnholt" && install -D -m 755 "$2" "$helper"
-source "$here/private_polkit.sh"
+source "$here/../../tools/private-polkit.sh"
 private_polkit "$3" "$helper"
 
 failures=0

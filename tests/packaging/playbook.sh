@@ -9,7 +9,7 @@ fleet=$(cd "$(dirname "$0")/../../docs/fleet" && pwd)
 [[ $(id -u) -eq 0 ]] || { echo "needs root for a private mount namespace"; exit 77; }
 
 exec unshare --mount --propagation private bash -euc '
-    source "$(dirname "$0")/private_overlay.sh"
+    source "$(dirname "$0")/../../tools/private-overlay.sh"
     private_overlay /var/lib /etc /root
     mkdir -p /run/varnholt /run/udev  # apply'"'"'s own state and no udev to talk to
     mount -t tmpfs -o mode=0755 tmpfs /run/varnholt && mount -t tmpfs tmpfs /run/udev

@@ -51,7 +51,6 @@ TEST_F(UsbPolicyTest, ModeFollowsTheValuesAndTheSharedRuleAgrees) {
              Case{"99999999999", "0", UsbMode::kDisable},
              Case{"+-3", "0", UsbMode::kDisable},
              Case{"3", "1", UsbMode::kReadOnly},
-             Case{"3", "2", UsbMode::kReadWrite},
              Case{"5", "-1", UsbMode::kReadWrite},
              Case{"-1", "1", UsbMode::kReadOnly},
              Case{"+2", "1", UsbMode::kReadOnly},

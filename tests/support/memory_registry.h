@@ -1,5 +1,6 @@
 // A registry in memory, shared by the shells made over it. It logs each call by the value's last
 // name part ("read Start", "write Start=3") and denies the writes a test asks it to.
+// UseMemoryHive puts the program's registry and settings over one, no password read yet.
 #pragma once
 
 #include <map>
@@ -7,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "auth/password.h"
+#include "auth/registry_settings_store.h"
 #include "policy/registry_shell.h"
 #include "runtime/error.h"
 
@@ -50,5 +53,13 @@ class MemoryRegistry final : public RegistryShell {
 
     std::shared_ptr<MemoryHive> hive_;
 };
+
+inline void UseMemoryHive(const std::shared_ptr<MemoryHive>& hive) {
+    SharedShell().SetFactory([hive] { return std::make_unique<MemoryRegistry>(hive); });
+    SharedSettingsStore().SetFactory([hive] {
+        return std::make_unique<RegistrySettingsStore>(std::make_unique<MemoryRegistry>(hive));
+    });
+    PasswordHash().clear();
+}
 
 }  // namespace varnholt::testing

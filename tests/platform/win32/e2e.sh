@@ -4,7 +4,7 @@
 # only readable (no administrator), the error is reported and nothing changes. ARGS: EXE KEY_ACCESS
 : "${WINEPREFIX:?the test session gives the prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="$(cat "$WINEPREFIX/.display")"
-source "$(dirname "$0")/../../e2e/drive.sh"
+source "$(dirname "$0")/../../../tools/drive-windows.sh"
 usb_stor='HKLM\SYSTEM\CurrentControlSet\Services\UsbStor'
 
 # Storage read/write. Wine's own services may still be starting: the first add may fail.

@@ -2,7 +2,7 @@
 # The installer in a Wine prefix of its own: an older package of the same sources, this one
 # over it, the older one refused, then removal. ARGS: MSI (beside its varnholt.exe) VERSION
 msi=$1 version=$2 root="$(cd "$(dirname "$0")/../../.." && pwd)" bin="$(dirname "$1")"
-source "$root/tests/e2e/drive.sh"
+source "$root/tools/drive-windows.sh"
 # No menu entries for the host desktop from the shortcut.
 export WINEPREFIX="$work/prefix" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 at_exit='"$root/tools/wine-session" stop "$WINEPREFIX"'

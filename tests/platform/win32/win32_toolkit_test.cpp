@@ -128,8 +128,7 @@ void CALLBACK RecordLiveRegion(HWINEVENTHOOK, DWORD, HWND region, LONG, LONG, DW
 }
 
 // A refusal is read out as its text appears; a message cleared, or the one a window opens with,
-// is not. (The names the boxes and
-// the picture get by annotation need Windows itself: Wine's oleacc takes none.)
+// is not. (The names given by annotation need Windows itself: Wine's oleacc takes none.)
 TEST_F(Win32ToolkitTest, ARefusalIsReadOutAsItsTextAppears) {
     const HWINEVENTHOOK hook =
         SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,

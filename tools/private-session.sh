@@ -21,7 +21,7 @@ mount -t tmpfs tmpfs "$scratch"
 # A layer only this namespace sees over /var/lib, whose hive folder is then removed, and an
 # empty folder over the home: nothing reaches the real file system, and the X server still
 # finds /var/lib/xkb, where it compiles its keymaps.
-source "$(dirname "${BASH_SOURCE[0]}")/../packaging/private_overlay.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/private-overlay.sh"
 home=$(getent passwd "$(id -u)" | cut -d: -f6)
 private_overlay /var/lib
 rm -rf /var/lib/varnholt
