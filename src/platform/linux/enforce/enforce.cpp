@@ -116,7 +116,7 @@ struct Outcome {
     Problems problems;
     std::vector<Change> changes;
     bool changed = false;
-    std::map<std::string, std::string> held_back;  // interface syspath, why
+    std::map<std::string, std::string> held_back;  // HeldBackKey, why
 };
 
 void HoldBack(Outcome& outcome, const UsbStorageInterface& interface, const Problems& problems) {
@@ -126,7 +126,7 @@ void HoldBack(Outcome& outcome, const UsbStorageInterface& interface, const Prob
     // One line each in the record: no line break a device or a mount point brought may split it.
     std::replace_if(
         why.begin(), why.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
-    outcome.held_back[interface.syspath] = why;
+    outcome.held_back[HeldBackKey(interface.syspath)] = why;
 }
 
 // Records what was done to a device (or one of its mounts) and what went wrong doing it.
@@ -388,6 +388,11 @@ RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_o
         recorded.problem = "the hive cannot be trusted: " + untrusted;
     }
     return recorded;
+}
+
+std::string HeldBackKey(const std::string& syspath) {
+    const std::optional<DeviceRecord> record = InterfaceRecord(syspath);
+    return record ? record->name : syspath;
 }
 
 std::map<std::string, std::string> HeldBack() {

@@ -34,9 +34,12 @@ struct RecordedMode {
 // A hive that a user other than trusted_owner could replace records disable.
 RecordedMode ReadRecordedMode(const std::filesystem::path& hive, uid_t trusted_owner = 0);
 
-// The interfaces the last apply did not take away (or could not re-attach) and why, by
-// syspath: a device whose file systems could not be flushed is left where it is.
+// The interfaces the last apply did not take away (or could not re-attach) and why: a device
+// whose file systems could not be flushed is left where it is. Keyed by HeldBackKey, the name
+// of that very device's record, so that a device plugged later into the same port is not
+// taken for it.
 std::map<std::string, std::string> HeldBack();
+std::string HeldBackKey(const std::string& interface_syspath);
 
 // The mode of the rules file in force; nullopt when there is none (or it is not ours).
 std::optional<UsbMode> ModeInForce();

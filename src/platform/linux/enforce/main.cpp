@@ -124,7 +124,7 @@ int Status(bool json) {
         FindUsbStorage(RecordedDevices(kBlockedRecords, InterfaceRecord, false));
     const std::map<std::string, std::string> held_back = HeldBack();
     const auto held_back_why = [&](const UsbStorageInterface& s) {
-        const auto found = held_back.find(s.syspath);
+        const auto found = held_back.find(HeldBackKey(s.syspath));
         return found != held_back.end() ? std::optional(found->second) : std::nullopt;
     };
     const std::vector<std::string> drift = Drift(recorded, rules, storage);
