@@ -45,17 +45,10 @@ const WritableValue* Find(std::string_view value_name, std::int32_t number) {
 
 bool WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
-        const ssize_t count = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-        if (count < 0 && errno == ENOTSOCK) {
-            // A pipe in place of the socket: SIGPIPE is ignored where this is used.
-            const ssize_t written = ::write(fd, text.data(), text.size());
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                return false;
-            text.remove_prefix(static_cast<std::size_t>(written));
-            continue;
-        }
+        ssize_t count = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        // A pipe in place of the socket: SIGPIPE is ignored where this is used.
+        if (count < 0 && errno == ENOTSOCK)
+            count = ::write(fd, text.data(), text.size());
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
