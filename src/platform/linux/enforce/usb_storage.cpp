@@ -329,16 +329,22 @@ Problems WriteSysfs(const std::string& path, const std::string& value) {
     return {};
 }
 
-Problems SetReadOnlyFlag(const UsbBlockDevice& device, int read_only) {
+// One request to the device's node; failing names what of it failed.
+Problems AskDevice(const UsbBlockDevice& device, unsigned long request, void* argument,
+                   const std::string& failing) {
     const int file = ::open(device.devnode.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file < 0)
         return {Failure("cannot open " + device.devnode, errno)};
-    const int result = ::ioctl(file, BLKROSET, &read_only);
+    const int result = ::ioctl(file, request, argument);
     const int error = errno;
     ::close(file);
     if (result != 0)
-        return {Failure("cannot set the read-only flag of " + device.devnode, error)};
+        return {Failure(failing + device.devnode, error)};
     return {};
+}
+
+Problems SetReadOnlyFlag(const UsbBlockDevice& device, int read_only) {
+    return AskDevice(device, BLKROSET, &read_only, "cannot set the read-only flag of ");
 }
 
 // The flags a remount keeps from a mount's own options.
@@ -380,15 +386,7 @@ void Detach(int mount_id, const MountHandle& handle) {
 
 // Writes dirty data of the file system on device out through the block device.
 Problems FlushThroughDevice(const UsbBlockDevice& device) {
-    const int file = ::open(device.devnode.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (file < 0)
-        return {Failure("cannot open " + device.devnode, errno)};
-    const int result = ::ioctl(file, BLKFLSBUF, 0);
-    const int error = errno;
-    ::close(file);
-    if (result != 0)
-        return {Failure("cannot flush " + device.devnode, error)};
-    return {};
+    return AskDevice(device, BLKFLSBUF, nullptr, "cannot flush ");
 }
 
 // A device that does not go in time is not waited for: the file systems frozen for it are
